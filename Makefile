@@ -1,0 +1,64 @@
+# Top-level driver: every target installs what it needs first (scripts/bootstrap),
+# then builds with CMake. Nobody names a toolchain file.
+#   make        build everything, run nothing
+#   make run    the main job
+#   make test   build and run every test level
+#   make fuzz   run each fuzz target for a bounded time
+#   make bench  run the benchmarks
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+BUILD ?= build
+FUZZ_SECONDS ?= 60
+
+CMAKE_GEN := cmake -S . -G "Unix Makefiles" -Wno-dev
+NATIVE := $(BUILD)/native
+ASAN := $(BUILD)/asan
+WIN64 := $(BUILD)/win64
+WIN32 := $(BUILD)/win32
+FUZZ := $(BUILD)/fuzz
+
+.PHONY: all bootstrap native asan win64 win32 run test fuzz bench clean
+
+all: bootstrap
+	$(MAKE) --no-print-directory native asan win64 win32
+
+bootstrap:
+	@scripts/bootstrap
+
+$(NATIVE)/CMakeCache.txt:
+	$(CMAKE_GEN) -B $(NATIVE) -DCMAKE_BUILD_TYPE=Release
+$(ASAN)/CMakeCache.txt:
+	$(CMAKE_GEN) -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOZ_SANITIZE=ON
+$(WIN64)/CMakeCache.txt:
+	$(CMAKE_GEN) -B $(WIN64) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+$(WIN32)/CMakeCache.txt:
+	$(CMAKE_GEN) -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+$(FUZZ)/CMakeCache.txt:
+	CC=clang CXX=clang++ $(CMAKE_GEN) -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOZ_FUZZ=ON
+
+native: $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) -j $(JOBS)
+asan: $(ASAN)/CMakeCache.txt
+	cmake --build $(ASAN) -j $(JOBS)
+win64: $(WIN64)/CMakeCache.txt
+	cmake --build $(WIN64) -j $(JOBS)
+win32: $(WIN32)/CMakeCache.txt
+	cmake --build $(WIN32) -j $(JOBS)
+
+run: all
+	@scripts/show-outputs $(BUILD)
+
+test: all
+	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
+	BUILD=$(BUILD) scripts/wine-env -- bash -c 'cd $(WIN64) && ctest --output-on-failure -j $(JOBS)'
+	@echo "make test: all test levels passed"
+
+fuzz: bootstrap $(FUZZ)/CMakeCache.txt
+	cmake --build $(FUZZ) -j $(JOBS)
+	scripts/run-fuzz $(FUZZ) $(FUZZ_SECONDS)
+
+bench: bootstrap native
+	$(NATIVE)/bench/codec
+
+clean:
+	rm -rf $(BUILD)
