@@ -18,7 +18,8 @@ uint32_t Crc32UpdateBytewise(const void* data, int32_t length, uint32_t reg);
 // Slicing over several 256-entry tables (portable).
 uint32_t Crc32UpdateSlicing(const void* data, int32_t length, uint32_t reg);
 
-// Carry-less-multiply folding; only callable when Crc32HasClmul() is true.
+// Carry-less-multiply folding where Crc32HasClmul() is true (elsewhere it
+// falls back to slicing).
 bool Crc32HasClmul();
 uint32_t Crc32UpdateClmul(const void* data, int32_t length, uint32_t reg);
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VozFormat.h"
@@ -29,16 +30,27 @@ bool EncodeBlock(const uint8_t* commands, int32_t length, const TEncodeOptions& 
 // has a field cut by a block end, and a literal's data lies in the block
 // of its length field. SplitIntoBlocks hands back the [begin, end) ranges of
 // the command bytes, each at most blockSize long.
+//
+// This writer keeps every command whole inside one block (a literal's
+// command byte, length field and data; a copy's three parts; the end command
+// and its checksum), so a block holds at least kMinCommandBlockSize bytes.
+constexpr int32_t kMinCommandBlockSize = 9;  // 1 + 4 + 4: the longest copy command
 struct TCommandWriter {
   std::vector<uint8_t> bytes;
-  std::vector<size_t> blockEnds;  // where each block ends
+  std::vector<size_t> blockEnds;  // ends of the blocks closed so far; the last runs to bytes.size()
   int32_t blockSize = kMaxBlockDecoded;
   uint32_t outputRegister = kRegisterStart;  // over everything the commands produce
+  bool failed = false;  // a command could not be expressed; EncodeCommands then fails
 };
+// blockSize is clamped to [kMinCommandBlockSize, kMaxBlockDecoded].
 void BeginCommands(TCommandWriter* w, int32_t blockSize);
+// As many literal commands as the blocks need; a length of 0 writes nothing.
 void AddLiteral(TCommandWriter* w, const uint8_t* data, size_t length);
+// Copies base[offset, offset + length) with the smallest field widths. Both
+// values must be below 2^31, else the writer is marked failed.
 void AddCopy(TCommandWriter* w, const uint8_t* base, uint32_t offset, uint32_t length);
 void AddEnd(TCommandWriter* w);
+std::vector<std::pair<size_t, size_t>> SplitIntoBlocks(const TCommandWriter& w);
 
 // Packs the commands into blocks (EncodeBlock per block).
 bool EncodeCommands(const TCommandWriter& w, const TEncodeOptions& options,
