@@ -1,0 +1,98 @@
+// Module PVQInst: the setup program's main module.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "resource.h"
+
+// ===========================================================================
+// Main window, status window and window services
+//
+// The main window is a disabled full-screen pop-up: a generated blue gradient
+// (the class brush), the product family logo at the lower right and, during
+// the installation run, six slides that appear one per slide-timer tick. The
+// status window (dialog 600, modeless, hidden until the music starts) fades
+// the music in, lets the user set its volume and fills a timed progress bar.
+// Every handler here runs from message dispatch on the program's one thread
+// and touches only window, timer and sound state.
+// ===========================================================================
+
+// The driver's two windows; 0 until created.
+extern HWND MainWindow;
+extern HWND StatusWindow;
+
+// Bitmap "PVQUITE", loaded by CreateMainWindow; kept until the process ends.
+extern HBITMAP LogoBitmap;
+
+// One product slide: bitmap resource IDB_SLIDE_FIRST + slot, loaded on a
+// slide-timer tick; drawn at this offset from the main window's top-left.
+struct TSlide {
+    HBITMAP bitmap;
+    int32_t x;
+    int32_t y;
+};
+extern TSlide SlideTable[IDB_SLIDE_COUNT];
+
+// Timer results stored by the driver; each is set to 0 here when its timer
+// ends: the slide timer (main window, id 0) on the tick after the last slide,
+// the progress timer (status window, id 1) when the bar is full or the status
+// window closes. Non-zero while the presentation still runs.
+extern UINT_PTR SlideTimer;
+extern UINT_PTR ProgressTimer;
+
+// Progress ticks received by the status window (one bar step each; full at 100).
+extern int32_t ProgressCount;
+// Current music level 0..255: the volume track bar's position.
+extern int32_t MusicVolume;
+// The greeting has been started by the fade-in (it plays once per run).
+extern bool WelcomePlayed;
+
+// Loads the icon, the gradient and the logo, registers the main window class
+// className with a pattern brush of the gradient, and creates the visible,
+// disabled full-screen pop-up titled title. 0 when the class cannot be
+// registered (for instance because it already is); no window is made then.
+HWND CreateMainWindow(const char* className, const char* title);
+
+// The background tile for the current screen: 1/32 of the screen wide and as
+// high as the screen, a gradient running light to the right and to the top,
+// its last column black. The bitmap "BACKGRND" instead when the screen has
+// fewer than 16 bits per pixel or the tile cannot be made.
+HBITMAP MakeBackgroundBitmap();
+// The same for a given screen shape; MakeBackgroundBitmap passes the real one.
+HBITMAP MakeBackgroundBitmapFor(int screenWidth, int screenHeight, int bitsPerPixel);
+
+// Draws bitmap with its top-left corner at (x, y) of dc; pixels of keyColour
+// leave the target unchanged. The bitmap itself is left as it was; it must
+// not be selected into another device context.
+void DrawTransparentBitmap(HDC dc, HBITMAP bitmap, int16_t x, int16_t y, COLORREF keyColour);
+
+// Window procedure of the main window: default handling first (its result is
+// returned), then the logo and loaded slides on WM_PAINT, the next slide on
+// each WM_TIMER (the tick after the sixth ends timer 0 and clears
+// SlideTimer), and the music loop on MM_MCINOTIFY.
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Dialog procedure of the status window. Timer 0 (500 ms, started at
+// creation) fades the music in, 2 levels per tick up to 36, and starts the
+// greeting at level 10; moving the track bar ends the fade-in for good. Any
+// other timer id is a progress tick. WM_CLOSE ends both timers, hides the
+// window, silences and closes the music.
+INT_PTR CALLBACK StatusDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Dispatches every message waiting in the thread's queue and returns when it
+// is empty. WM_QUIT is dispatched like any other message.
+void PumpMessages();
+
+// Centres window on the desktop, 16 pixels above the middle; a window larger
+// than the desktop overhangs it equally on both sides.
+void CenterWindow(HWND window);
+
+// Asks whether to leave the setup (No is the default); on Yes ends the
+// page's modal dialog with result 0.
+void ConfirmExit(HWND page);
+
+// Shutdown animation: the window shrinks in 80 steps of 8 ms towards its top
+// edge while the music fades from MusicVolume to 0.
+void RollUpMainWindow(HWND window);

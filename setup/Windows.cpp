@@ -1,0 +1,382 @@
+// Module PVQInst: the main window, the status window and the window services.
+#include "PVQInst.h"
+
+#include "Profile.h"
+#include "Sounds.h"
+#include "resource.h"
+
+#include <commctrl.h>
+
+#include <cmath>
+#include <vector>
+
+HWND MainWindow = nullptr;
+HWND StatusWindow = nullptr;
+HBITMAP LogoBitmap = nullptr;
+TSlide SlideTable[IDB_SLIDE_COUNT] = {
+    {nullptr, 8, 50}, {nullptr, 8, 120}, {nullptr, 8, 190}, {nullptr, 8, 260}, {nullptr, 8, 330}, {nullptr, 8, 410},
+};
+UINT_PTR SlideTimer = 0;
+UINT_PTR ProgressTimer = 0;
+int32_t ProgressCount = 0;
+int32_t MusicVolume = 0;
+bool WelcomePlayed = false;
+
+namespace {
+
+constexpr COLORREF kKeyColour = RGB(0, 0, 0);
+constexpr UINT_PTR kFadeTimerId = 0;
+constexpr UINT_PTR kProgressTimerId = 1;
+constexpr UINT_PTR kSlideTimerId = 0;
+
+HINSTANCE ProgramInstance() { return GetModuleHandleA(nullptr); }
+
+HBITMAP FallbackTile() { return LoadBitmapA(ProgramInstance(), IDB_BACKGRND); }
+
+// Nearest integer, halves to the even neighbour, whatever rounding mode the
+// floating-point unit has been left in.
+double RoundHalfEven(double value) {
+    const double below = std::floor(value);
+    const double fraction = value - below;
+    if (fraction > 0.5) return below + 1;
+    if (fraction < 0.5) return below;
+    return std::fmod(below, 2.0) == 0 ? below : below + 1;
+}
+
+// A device context taken with GetDC, released on every path.
+struct TWindowDC {
+    HWND window;
+    HDC dc;
+    explicit TWindowDC(HWND w) : window(w), dc(GetDC(w)) {}
+    ~TWindowDC() {
+        if (dc) ReleaseDC(window, dc);
+    }
+    TWindowDC(const TWindowDC&) = delete;
+    TWindowDC& operator=(const TWindowDC&) = delete;
+};
+
+// A memory device context with one bitmap selected into it. On destruction
+// the context's original bitmap goes back in and both context and (when
+// owned) the bitmap are deleted.
+struct TMemoryDC {
+    HDC dc = nullptr;
+    HGDIOBJ previous = nullptr;
+    HBITMAP bitmap = nullptr;
+    bool ownsBitmap = false;
+    TMemoryDC() = default;
+    TMemoryDC(const TMemoryDC&) = delete;
+    TMemoryDC& operator=(const TMemoryDC&) = delete;
+    // False when the context cannot be made or the bitmap not selected.
+    bool Open(HDC compatibleWith, HBITMAP selected, bool owned) {
+        bitmap = selected;
+        ownsBitmap = owned;
+        if (!selected) return false;
+        dc = CreateCompatibleDC(compatibleWith);
+        if (!dc) return false;
+        previous = SelectObject(dc, selected);
+        return previous != nullptr && previous != HGDI_ERROR;
+    }
+    ~TMemoryDC() {
+        if (dc) {
+            if (previous && previous != HGDI_ERROR) SelectObject(dc, previous);
+            DeleteDC(dc);
+        }
+        if (ownsBitmap && bitmap) DeleteObject(bitmap);
+    }
+};
+
+// Draws a slide or the logo at its place on the main window.
+void DrawAt(HDC dc, HBITMAP bitmap, LONG x, LONG y) {
+    DrawTransparentBitmap(dc, bitmap, static_cast<int16_t>(x), static_cast<int16_t>(y), kKeyColour);
+}
+
+void PaintMainWindow(HWND window) {
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    RECT r{};
+    GetWindowRect(window, &r);
+    {
+        TWindowDC target(window);
+        if (target.dc) {
+            if (LogoBitmap) DrawAt(target.dc, LogoBitmap, r.right - 140, r.bottom - 90);
+            for (const TSlide& slide : SlideTable)
+                if (slide.bitmap) DrawAt(target.dc, slide.bitmap, r.left + slide.x, r.top + slide.y);
+        }
+    }
+    EndPaint(window, &paint);
+}
+
+// One slide-timer tick: the next slide appears, or the timer ends.
+void ShowNextSlide(HWND window) {
+    for (int slot = 0; slot < IDB_SLIDE_COUNT; ++slot) {
+        TSlide& slide = SlideTable[slot];
+        if (slide.bitmap) continue;
+        slide.bitmap = LoadBitmapA(ProgramInstance(), MAKEINTRESOURCEA(IDB_SLIDE_FIRST + slot));
+        RECT r{};
+        GetWindowRect(window, &r);
+        TWindowDC target(window);
+        if (target.dc && slide.bitmap) DrawAt(target.dc, slide.bitmap, r.left + slide.x, r.top + slide.y);
+        return;
+    }
+    KillTimer(window, kSlideTimerId);
+    SlideTimer = 0;
+}
+
+LRESULT SendItem(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SendDlgItemMessageA(dialog, id, message, wParam, lParam);
+}
+
+void ApplyMusicLevel(int level) {
+    MusicVolume = level;
+    SetMusicVolume(MusicLevelVolume(level));
+}
+
+void InitStatusWindow(HWND window) {
+    RECT desktop{};
+    RECT own{};
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(window, &own);
+    SetWindowPos(window, nullptr, 0, desktop.bottom - (own.bottom - own.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+
+    SendItem(window, IDC_STATUS_VOLUME, TBM_SETRANGE, FALSE, MAKELPARAM(0, 255));
+    SendItem(window, IDC_STATUS_VOLUME, TBM_SETPOS, TRUE, 0);
+    SendItem(window, IDC_STATUS_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendItem(window, IDC_STATUS_PROGRESS, PBM_SETPOS, 0, 0);
+    SendItem(window, IDC_STATUS_PROGRESS, PBM_SETSTEP, 1, 0);
+    SetMusicVolume(0);
+    MusicVolume = 0;
+    SetTimer(window, kFadeTimerId, 500, nullptr);
+}
+
+void FadeInTick(HWND window) {
+    int level = static_cast<int>(SendItem(window, IDC_STATUS_VOLUME, TBM_GETPOS, 0, 0));
+    if (level >= 35) {
+        KillTimer(window, kFadeTimerId);
+        return;
+    }
+    level += 2;
+    if (!WelcomePlayed && level > 8) {
+        WelcomePlayed = true;
+        PlaySoundResource(IDW_WELCOME, SND_ASYNC);
+    }
+    SendItem(window, IDC_STATUS_VOLUME, TBM_SETPOS, TRUE, level);
+    ApplyMusicLevel(level);
+}
+
+void ProgressTick(HWND window) {
+    ++ProgressCount;
+    SendItem(window, IDC_STATUS_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(ProgressCount), 0);
+    if (ProgressCount >= 100) {
+        KillTimer(window, kProgressTimerId);
+        ProgressTimer = 0;
+    }
+}
+
+void CloseStatusWindow(HWND window) {
+    KillTimer(window, kFadeTimerId);
+    if (ProgressTimer != 0) {
+        KillTimer(window, kProgressTimerId);
+        ProgressTimer = 0;
+    }
+    EndDialog(window, 0);
+    SetMusicVolume(0);
+    MusicVolume = 0;
+    CloseMusic();
+}
+
+}  // namespace
+
+HBITMAP MakeBackgroundBitmapFor(int screenWidth, int screenHeight, int bitsPerPixel) {
+    if (bitsPerPixel < 16) return FallbackTile();
+    const int w = screenWidth / 32;
+    const int h = screenHeight;
+    // A screen narrower than 32 pixels leaves no room for a band.
+    if (w < 1 || h < 1) return FallbackTile();
+
+    TWindowDC screen(nullptr);
+    if (!screen.dc) return FallbackTile();
+    HBITMAP tile = CreateCompatibleBitmap(screen.dc, w, h);
+    if (!tile) return FallbackTile();
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+
+    std::vector<uint32_t> row(static_cast<size_t>(w));
+    for (int y = 0; y < h; ++y) {  // line 0 is the bottom line
+        for (int x = 0; x < w; ++x) {
+            const double v =
+                RoundHalfEven(static_cast<double>(x) / w * 100.0 + static_cast<double>(y) / h * 100.0) + 50.0;
+            const double d = RoundHalfEven(v * 0.8);
+            const auto blue = static_cast<uint32_t>(d);
+            const auto green = static_cast<uint32_t>(RoundHalfEven(d * 0.8));
+            const auto red = static_cast<uint32_t>(RoundHalfEven(d * 0.6));
+            row[static_cast<size_t>(x)] = (red << 16) | (green << 8) | blue;
+        }
+        row[static_cast<size_t>(w - 1)] = 0;
+        if (!SetDIBits(screen.dc, tile, static_cast<UINT>(y), 1, row.data(), &info, DIB_RGB_COLORS)) {
+            DeleteObject(tile);
+            return FallbackTile();
+        }
+    }
+    return tile;
+}
+
+HBITMAP MakeBackgroundBitmap() {
+    int bitsPerPixel = 0;
+    {
+        TWindowDC screen(nullptr);
+        if (screen.dc) bitsPerPixel = GetDeviceCaps(screen.dc, BITSPIXEL);
+    }
+    return MakeBackgroundBitmapFor(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), bitsPerPixel);
+}
+
+HWND CreateMainWindow(const char* className, const char* title) {
+    HINSTANCE instance = ProgramInstance();
+    HICON icon = LoadIconA(instance, IDI_MAINICON);
+    HBITMAP background = MakeBackgroundBitmap();
+    if (!LogoBitmap) LogoBitmap = LoadBitmapA(instance, IDB_PVQUITE);
+    HBRUSH brush = background ? CreatePatternBrush(background) : nullptr;
+
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = MainWndProc;
+    wc.hInstance = instance;
+    wc.hIcon = icon;
+    wc.hbrBackground = brush;
+    wc.lpszClassName = className;
+    if (!RegisterClassExA(&wc)) {
+        if (brush) DeleteObject(brush);
+        if (background) DeleteObject(background);
+        return nullptr;
+    }
+    // The brush and its tile stay with the class for the rest of the run.
+    return CreateWindowExA(0, className, title, WS_POPUP | WS_VISIBLE | WS_DISABLED | WS_CLIPCHILDREN, 0, 0,
+                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                           instance, nullptr);
+}
+
+void DrawTransparentBitmap(HDC dc, HBITMAP bitmap, int16_t x, int16_t y, COLORREF keyColour) {
+    if (!dc || !bitmap) return;
+    BITMAP shape{};
+    if (!GetObjectA(bitmap, sizeof shape, &shape)) return;
+
+    TMemoryDC source;
+    if (!source.Open(dc, bitmap, false)) return;
+    POINT size{shape.bmWidth, shape.bmHeight};
+    DPtoLP(source.dc, &size, 1);
+    const int w = size.x;
+    const int h = size.y;
+
+    TMemoryDC mask;
+    TMemoryDC inverse;
+    TMemoryDC work;
+    TMemoryDC save;
+    if (!mask.Open(dc, CreateBitmap(w, h, 1, 1, nullptr), true) ||
+        !inverse.Open(dc, CreateBitmap(w, h, 1, 1, nullptr), true) ||
+        !work.Open(dc, CreateCompatibleBitmap(dc, w, h), true) ||
+        !save.Open(dc, CreateCompatibleBitmap(dc, w, h), true))
+        return;
+
+    SetMapMode(source.dc, GetMapMode(dc));
+    BitBlt(save.dc, 0, 0, w, h, source.dc, 0, 0, SRCCOPY);
+
+    // Key-coloured pixels become white in the mask, all others black.
+    const COLORREF background = SetBkColor(source.dc, keyColour);
+    BitBlt(mask.dc, 0, 0, w, h, source.dc, 0, 0, SRCCOPY);
+    SetBkColor(source.dc, background);
+    BitBlt(inverse.dc, 0, 0, w, h, mask.dc, 0, 0, NOTSRCCOPY);
+
+    BitBlt(work.dc, 0, 0, w, h, dc, x, y, SRCCOPY);
+    BitBlt(work.dc, 0, 0, w, h, mask.dc, 0, 0, SRCAND);
+    BitBlt(source.dc, 0, 0, w, h, inverse.dc, 0, 0, SRCAND);
+    BitBlt(work.dc, 0, 0, w, h, source.dc, 0, 0, SRCPAINT);
+    BitBlt(dc, x, y, w, h, work.dc, 0, 0, SRCCOPY);
+
+    // The caller's bitmap comes back unchanged.
+    BitBlt(source.dc, 0, 0, w, h, save.dc, 0, 0, SRCCOPY);
+}
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
+    switch (message) {
+    case WM_PAINT:
+        PaintMainWindow(window);
+        break;
+    case WM_TIMER:
+        ShowNextSlide(window);
+        break;
+    case MM_MCINOTIFY:
+        HandleMusicNotify(wParam);
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+INT_PTR CALLBACK StatusDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+    switch (message) {
+    case WM_INITDIALOG:
+        InitStatusWindow(window);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == kFadeTimerId)
+            FadeInTick(window);
+        else
+            ProgressTick(window);
+        return TRUE;
+    case WM_HSCROLL:
+        KillTimer(window, kFadeTimerId);
+        ApplyMusicLevel(static_cast<int>(SendItem(window, IDC_STATUS_VOLUME, TBM_GETPOS, 0, 0)));
+        return TRUE;
+    case WM_CLOSE:
+        CloseStatusWindow(window);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void CenterWindow(HWND window) {
+    RECT d{};
+    RECT r{};
+    GetWindowRect(GetDesktopWindow(), &d);
+    GetWindowRect(window, &r);
+    const LONG w = r.right - r.left;
+    const LONG h = r.bottom - r.top;
+    const LONG x = (d.left + d.right - w) / 2;
+    const LONG y = (d.top + d.bottom - h) / 2 - 16;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void ConfirmExit(HWND page) {
+    if (MessageBoxA(page, kConfirmExitText, kConfirmExitCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+        IDYES)
+        EndDialog(page, 0);
+}
+
+void RollUpMainWindow(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    const LONG w = r.right - r.left;
+    const LONG h1 = r.bottom - r.top + 1;
+    for (int n = 79; n >= 0; --n) {
+        SetWindowPos(window, nullptr, 0, 0, w, h1 * n / 80, SWP_NOMOVE | SWP_NOZORDER);
+        SetMusicVolume(MusicLevelVolume(MusicVolume * n / 80));
+        Sleep(8);
+    }
+}

@@ -1,0 +1,374 @@
+// The main window with its gradient, logo and all six slides, and the status
+// window at its lower left, as the user sees them during the installation
+// run. The picture is captured from the screen and checked pixel by pixel,
+// then kept as SCREENS\main_window.bmp and main_window.png.
+//
+//   screenshot_test SCREENS
+//
+// Without a window manager Wine draws no captions, so the test starts itself
+// again inside a Wine virtual desktop of 1024 x 768 (a desktop whose name has
+// a size under HKCU\Software\Wine\Explorer\Desktops) and waits for that run.
+#include "PVQInst.h"
+
+#include "Profile.h"
+#include "Sounds.h"
+#include "resource.h"
+
+#include <commctrl.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kDesktopName[] = "VozScreenshot";
+constexpr int kScreenWidth = 1024;
+constexpr int kScreenHeight = 768;
+int Failures = 0;
+
+void Fail(const std::string& what) {
+    std::fprintf(stderr, "screenshot_test: %s\n", what.c_str());
+    ++Failures;
+}
+
+// A Unix path from the build (/work/...) names the same folder through
+// Wine's Z: drive.
+std::string WindowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    while (path.size() > 3 && path.back() == '\\') path.pop_back();
+    return path;
+}
+
+// ---- Pictures ----------------------------------------------------------------
+
+struct TPixels {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> px;  // 0x00RRGGBB, top row first
+    uint32_t At(int x, int y) const { return px[static_cast<size_t>(y) * width + x] & 0xFFFFFF; }
+};
+
+BITMAPINFO TopDownInfo(int w, int h) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+TPixels ReadBitmap(HBITMAP bitmap) {
+    TPixels out;
+    BITMAP shape{};
+    if (!GetObjectA(bitmap, sizeof shape, &shape)) return out;
+    BITMAPINFO info = TopDownInfo(shape.bmWidth, shape.bmHeight);
+    out.width = shape.bmWidth;
+    out.height = shape.bmHeight;
+    out.px.resize(static_cast<size_t>(out.width) * out.height);
+    HDC screen = GetDC(nullptr);
+    if (GetDIBits(screen, bitmap, 0, out.height, out.px.data(), &info, DIB_RGB_COLORS) != out.height) out = {};
+    ReleaseDC(nullptr, screen);
+    return out;
+}
+
+TPixels CaptureScreen() {
+    TPixels out;
+    HDC screen = GetDC(nullptr);
+    BITMAPINFO info = TopDownInfo(kScreenWidth, kScreenHeight);
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC memory = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, kScreenWidth, kScreenHeight, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    out.width = kScreenWidth;
+    out.height = kScreenHeight;
+    const auto* first = static_cast<const uint32_t*>(bits);
+    out.px.assign(first, first + static_cast<size_t>(kScreenWidth) * kScreenHeight);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(dib);
+    ReleaseDC(nullptr, screen);
+    return out;
+}
+
+// The gradient as described: 32 bands of screen width / 32, each from dark
+// at its left to light at its right with a black last column, lighter
+// towards the top; v and the colours rounded to nearest, ties to even.
+uint32_t ExpectedBackground(int x, int y) {
+    const int w = kScreenWidth / 32;
+    const int h = kScreenHeight;
+    const int bandX = x % w;
+    const int line = h - 1 - y;
+    if (bandX == w - 1) return 0;
+    const double v = std::nearbyint(static_cast<double>(bandX) / w * 100 + static_cast<double>(line) / h * 100) + 50;
+    const double d = std::nearbyint(v * 0.8);
+    return static_cast<uint32_t>(std::nearbyint(d * 0.6)) << 16 | static_cast<uint32_t>(std::nearbyint(d * 0.8)) << 8 |
+           static_cast<uint32_t>(d);
+}
+
+// Pixels of bitmap drawn transparently at (left, top): its non-black pixels as
+// they are, the gradient behind the black ones.
+void CheckDrawnAt(const TPixels& shot, HBITMAP bitmap, int left, int top, const char* what) {
+    const TPixels b = ReadBitmap(bitmap);
+    if (b.width == 0) return Fail(std::string(what) + ": bitmap not readable");
+    int mismatches = 0;
+    int lit = 0;
+    for (int y = 0; y < b.height; ++y)
+        for (int x = 0; x < b.width; ++x) {
+            const int sx = left + x;
+            const int sy = top + y;
+            if (sx >= shot.width || sy >= shot.height) continue;
+            const uint32_t own = b.At(x, y);
+            if (own != 0) ++lit;
+            if (shot.At(sx, sy) != (own != 0 ? own : ExpectedBackground(sx, sy))) ++mismatches;
+        }
+    if (mismatches != 0) Fail(std::string(what) + ": " + std::to_string(mismatches) + " pixels differ");
+    if (lit < 100) Fail(std::string(what) + ": only " + std::to_string(lit) + " lit pixels");
+    std::printf("%s at (%d, %d): %d x %d, %d lit pixels, %d differ\n", what, left, top, b.width, b.height, lit,
+                mismatches);
+}
+
+// ---- Files ---------------------------------------------------------------------
+
+bool WriteAll(const std::string& path, const std::string& bytes) {
+    return WriteMemoryToFile(bytes.data(), bytes.size(), path);
+}
+
+void PutU32BE(std::string& s, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<char>(v >> shift));
+}
+
+uint32_t Crc32(const std::string& s, size_t from) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = from; i < s.size(); ++i) {
+        crc ^= static_cast<unsigned char>(s[i]);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+void PngChunk(std::string& png, const char* type, const std::string& data) {
+    PutU32BE(png, static_cast<uint32_t>(data.size()));
+    const size_t start = png.size();
+    png += type;
+    png += data;
+    PutU32BE(png, Crc32(png, start));
+}
+
+// RGB PNG with stored (uncompressed) deflate blocks: no library needed.
+std::string PngBytes(const TPixels& p) {
+    std::string raw;
+    raw.reserve(static_cast<size_t>(p.height) * (1 + 3 * p.width));
+    for (int y = 0; y < p.height; ++y) {
+        raw.push_back(0);  // filter: none
+        for (int x = 0; x < p.width; ++x) {
+            const uint32_t c = p.At(x, y);
+            raw.push_back(static_cast<char>(c >> 16));
+            raw.push_back(static_cast<char>(c >> 8));
+            raw.push_back(static_cast<char>(c));
+        }
+    }
+    std::string z = "\x78\x01";
+    for (size_t at = 0; at < raw.size();) {
+        const size_t n = raw.size() - at < 65535 ? raw.size() - at : 65535;
+        z.push_back(at + n == raw.size() ? 1 : 0);
+        z.push_back(static_cast<char>(n & 0xFF));
+        z.push_back(static_cast<char>(n >> 8));
+        z.push_back(static_cast<char>(~n & 0xFF));
+        z.push_back(static_cast<char>((~n >> 8) & 0xFF));
+        z.append(raw, at, n);
+        at += n;
+    }
+    uint32_t a = 1, b = 0;
+    for (unsigned char c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    PutU32BE(z, b << 16 | a);
+
+    std::string header;
+    PutU32BE(header, static_cast<uint32_t>(p.width));
+    PutU32BE(header, static_cast<uint32_t>(p.height));
+    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
+    std::string png = "\x89PNG\r\n\x1a\n";
+    PngChunk(png, "IHDR", header);
+    PngChunk(png, "IDAT", z);
+    PngChunk(png, "IEND", "");
+    return png;
+}
+
+std::string BmpBytes(const TPixels& p) {
+    BITMAPINFOHEADER info = TopDownInfo(p.width, p.height).bmiHeader;
+    const DWORD pixels = static_cast<DWORD>(p.px.size() * 4);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + pixels;
+    std::string out(reinterpret_cast<const char*>(&file), sizeof file);
+    out.append(reinterpret_cast<const char*>(&info), sizeof info);
+    out.append(reinterpret_cast<const char*>(p.px.data()), pixels);
+    return out;
+}
+
+// ---- The run inside the virtual desktop ----------------------------------------------
+
+int RunInside(const std::string& screens) {
+    InitCommonControls();
+    InitSoundsModule("novoz_no_multimedia.dll");  // silent: nothing depends on a sound device
+
+    MainWindow = CreateMainWindow(kMainWindowClass, kSetupWindowTitle);
+    if (!MainWindow) {
+        Fail("no main window");
+        return 1;
+    }
+    StatusWindow =
+        CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), MainWindow, StatusDlgProc, 0);
+    if (!StatusWindow) {
+        Fail("no status window");
+        return 1;
+    }
+    StartMusic();  // shows the status window
+
+    // The presentation part way: music faded in, 40 % progress, six slides.
+    for (int i = 0; i < 18; ++i) SendMessageA(StatusWindow, WM_TIMER, 0, 0);
+    ProgressTimer = SetTimer(StatusWindow, 1, 600000, nullptr);
+    for (int i = 0; i < 40; ++i) SendMessageA(StatusWindow, WM_TIMER, 1, 0);
+    SlideTimer = SetTimer(MainWindow, 0, 600000, nullptr);
+    for (int i = 0; i < IDB_SLIDE_COUNT; ++i) SendMessageA(MainWindow, WM_TIMER, 0, 0);
+
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 1500) {
+        PumpMessages();
+        Sleep(20);
+    }
+    const TPixels shot = CaptureScreen();
+
+    const std::string bmpPath = screens + "\\main_window.bmp";
+    const std::string pngPath = screens + "\\main_window.png";
+    if (!WriteAll(bmpPath, BmpBytes(shot))) Fail("cannot write " + bmpPath);
+    if (!WriteAll(pngPath, PngBytes(shot))) Fail("cannot write " + pngPath);
+
+    // Slides at the left, logo at the lower right, each over the gradient.
+    const POINT places[IDB_SLIDE_COUNT] = {{8, 50}, {8, 120}, {8, 190}, {8, 260}, {8, 330}, {8, 410}};
+    for (int k = 0; k < IDB_SLIDE_COUNT; ++k) {
+        const std::string what = "slide " + std::to_string(IDB_SLIDE_FIRST + k);
+        if (!SlideTable[k].bitmap)
+            Fail(what + " not loaded");
+        else
+            CheckDrawnAt(shot, SlideTable[k].bitmap, places[k].x, places[k].y, what.c_str());
+    }
+    CheckDrawnAt(shot, LogoBitmap, kScreenWidth - 140, kScreenHeight - 90, "logo");
+
+    // The gradient where nothing else is drawn: right of the slides, above the logo.
+    RECT status{};
+    GetWindowRect(StatusWindow, &status);
+    int gradientChecked = 0;
+    int gradientWrong = 0;
+    for (int y = 0; y < 660; y += 7)
+        for (int x = 0; x < kScreenWidth; x += 5) {
+            const bool slideRow = y >= 40 && y < 440;
+            if (slideRow && x < 800) continue;
+            ++gradientChecked;
+            if (shot.At(x, y) != ExpectedBackground(x, y)) ++gradientWrong;
+        }
+    std::printf("gradient: %d points checked, %d differ\n", gradientChecked, gradientWrong);
+    if (gradientWrong != 0) Fail("the background is not the gradient");
+
+    // The status window sits on the lower left corner and is drawn over the
+    // gradient (caption, frame, controls).
+    if (status.left != 0 || status.bottom != kScreenHeight)
+        Fail("status window at (" + std::to_string(status.left) + ", " + std::to_string(status.top) + ")");
+    if (!IsWindowVisible(StatusWindow)) Fail("status window hidden");
+    int covered = 0;
+    int inside = 0;
+    for (int y = status.top; y < status.bottom; ++y)
+        for (int x = status.left; x < status.right; ++x) {
+            ++inside;
+            if (shot.At(x, y) != ExpectedBackground(x, y)) ++covered;
+        }
+    std::printf("status window (%ld, %ld)-(%ld, %ld): %d of %d pixels drawn over the gradient\n", status.left,
+                status.top, status.right, status.bottom, covered, inside);
+    if (inside == 0 || covered * 100 < inside * 95) Fail("the status window is not on the screen");
+    // The caption bar (drawn by Wine inside its virtual desktop) is one colour
+    // across, unlike the dialog face below it.
+    const int captionY = status.top + GetSystemMetrics(SM_CYFRAME) + GetSystemMetrics(SM_CYSMCAPTION) / 2;
+    const uint32_t caption = shot.At(status.right - 40, captionY);
+    const uint32_t face = shot.At(status.right - 8, status.bottom - 8);
+    std::printf("caption colour %06x, face colour %06x\n", caption, face);
+    if (caption == face) Fail("no caption bar on the status window");
+
+    SendMessageA(StatusWindow, WM_CLOSE, 0, 0);
+    DestroyWindow(StatusWindow);
+    DestroyWindow(MainWindow);
+    DoneSoundsModule();
+    return Failures == 0 ? 0 : 1;
+}
+
+// ---- The starter ------------------------------------------------------------------
+
+int RunInVirtualDesktop(const std::string& screens) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        Fail("cannot configure the virtual desktop");
+        return 1;
+    }
+    const char size[] = "1024x768";
+    RegSetValueExA(key, kDesktopName, 0, REG_SZ, reinterpret_cast<const BYTE*>(size), sizeof size);
+    RegCloseKey(key);
+
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (n == 0 || n >= sizeof self) {
+        Fail("own file name too long");
+        return 1;
+    }
+    std::string command = std::string("\"") + self + "\" \"" + screens + "\" --inside";
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back(0);
+    char desktop[sizeof kDesktopName];
+    lstrcpynA(desktop, kDesktopName, sizeof desktop);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.lpDesktop = desktop;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        Fail("cannot start the capture run");
+        return 1;
+    }
+    DWORD code = 1;
+    if (WaitForSingleObject(pi.hProcess, 300000) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, 1);
+        Fail("the capture run did not end");
+    }
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code == 0 && Failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: screenshot_test SCREENS_FOLDER\n");
+        return 2;
+    }
+    const std::string screens = WindowsPath(argv[1]);
+    CreateDirectoryA(screens.c_str(), nullptr);
+    const int result = argc > 2 && std::string(argv[2]) == "--inside" ? RunInside(screens) : RunInVirtualDesktop(screens);
+    std::printf("screenshot_test: %s\n", result == 0 ? "passed" : "FAILED");
+    std::fflush(stdout);
+    return result;
+}

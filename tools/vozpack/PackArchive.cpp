@@ -1,0 +1,778 @@
+// Setup files and archives: pack a folder, and list, test or extract what a
+// setup file or bare archive carries. The archive's layout, scrambling and
+// entry streams come from the codec core; this file only decides what goes
+// in and moves bytes between files.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <system_error>
+
+#include "CRC_32.h"
+#include "Extract.h"
+#include "PackCommands.h"
+#include "Scramble.h"
+#include "VozDecode.h"
+#include "VozEncode.h"
+#include "VozFormat.h"
+
+namespace {
+
+// The archive as a whole stays below 2 GiB, like every size in it: the
+// setup's reader works with signed 32-bit positions.
+constexpr uint64_t kMaxArchiveSize = kMaxEntrySize;
+
+// Pack reads files in batches of about this many bytes and compresses each
+// batch's blocks together, so that many small files keep every core busy.
+constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
+constexpr size_t kBatchFiles = 4096;
+
+// Reads of the archive file.
+constexpr size_t kReadChunk = size_t{1} << 20;
+
+std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MiB"; }
+
+// A name as it may be shown on a terminal: control bytes escaped.
+std::string PrintableName(const std::string& name) {
+  std::string s;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      s += buf;
+    } else {
+      s += static_cast<char>(c);
+    }
+  }
+  return s;
+}
+
+std::string Quoted(const std::string& name) {
+  std::string s(1, '"');
+  s += PrintableName(name);
+  s += '"';
+  return s;
+}
+
+// ---- Walking the folder -------------------------------------------------------
+
+struct TSourceFile {
+  std::string name;  // archive name, "\" separators
+  fs::path path;
+  uint64_t size;
+  uint32_t stamp;
+  uint32_t attributes;
+};
+
+struct TWalk {
+  std::vector<TSourceFile> files;
+  std::vector<fs::path> ancestors;  // canonical folders from the root down
+  fs::path skip;                    // the output file, if it lies inside
+  std::string error;
+  bool nonAsciiWarned = false;
+};
+
+bool SamePath(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  return !a.empty() && !b.empty() && fs::equivalent(a, b, ec) && !ec;
+}
+
+// Adds the files below folder; false with w->error set on a refusal.
+// *found counts the files added at or below folder.
+bool WalkFolder(const fs::path& folder, const std::string& prefix, TWalk* w, size_t* found) {
+  std::error_code ec;
+  const fs::path canonical = fs::canonical(folder, ec);
+  if (ec) {
+    w->error = "cannot read folder " + PathText(folder) + ": " + ec.message();
+    return false;
+  }
+  w->ancestors.push_back(canonical);
+  std::vector<fs::path> children;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    children.push_back(it->path());
+  }
+  if (ec) {
+    w->error = "cannot read folder " + PathText(folder) + ": " + ec.message();
+    return false;
+  }
+  std::sort(children.begin(), children.end());  // warnings in a stable order
+
+  size_t below = 0;
+  bool hasSubfolder = false;
+  for (const fs::path& child : children) {
+    std::string component;
+    if (!ComponentToName(child.filename(), &component)) {
+      w->error = PathText(child) + ": the name has no form in the ANSI code page";
+      return false;
+    }
+    const std::string name = prefix.empty() ? component : prefix + "\\" + component;
+    if (component.find('\\') != std::string::npos) {
+      w->error = Quoted(name) + " holds a backslash, which the setup reads as a folder separator";
+      return false;
+    }
+    const fs::file_status st = fs::status(child, ec);
+    if (ec || !fs::exists(st)) {
+      Warn("skipped " + PathText(child) + ": a link to nothing");
+      ec.clear();
+      continue;
+    }
+    if (fs::is_directory(st)) {
+      hasSubfolder = true;
+      const fs::path target = fs::canonical(child, ec);
+      if (ec) {
+        w->error = "cannot read folder " + PathText(child) + ": " + ec.message();
+        return false;
+      }
+      if (std::find(w->ancestors.begin(), w->ancestors.end(), target) != w->ancestors.end()) {
+        w->error = PathText(child) + " links back to a folder above it (a loop)";
+        return false;
+      }
+      if (!WalkFolder(child, name, w, &below)) return false;
+      continue;
+    }
+    if (!fs::is_regular_file(st)) {
+      Warn("skipped " + PathText(child) + ": not a regular file");
+      continue;
+    }
+    if (SamePath(child, w->skip)) {
+      Warn("skipped " + PathText(child) + ": it is the output file");
+      continue;
+    }
+    if (name.size() > kMaxNameLength) {
+      w->error = "the name of " + PathText(child) + " is longer than 65,535 bytes";
+      return false;
+    }
+    if (!IsSafeEntryName(name.data(), name.size())) {
+      w->error = Quoted(name) +
+                 " cannot be extracted on Windows (a reserved device name or a character "
+                 "Windows forbids)";
+      return false;
+    }
+    TSourceFile f;
+    f.name = name;
+    f.path = child;
+    f.size = fs::file_size(child, ec);
+    if (ec || !FileDosStamp(child, &f.stamp)) {
+      w->error = "cannot read " + PathText(child) + ": " + (ec ? ec.message() : ErrnoText());
+      return false;
+    }
+    if (f.size > kMaxEntrySize) {
+      w->error = PathText(child) + " is 2 GiB or larger, more than an archive entry can hold";
+      return false;
+    }
+    f.attributes = 0x20 | (FileIsWritable(child) ? 0 : 0x01);
+    w->files.push_back(std::move(f));
+    below++;
+  }
+  w->ancestors.pop_back();
+  if (below == 0 && !hasSubfolder && !prefix.empty()) {
+    Warn("folder " + Quoted(prefix) + " holds no files; empty folders cannot be carried");
+  }
+  *found += below;
+  return true;
+}
+
+void WarnAboutNames(const std::vector<TSourceFile>& files) {
+  // Windows compares names without regard to letter case.
+  std::map<std::string, const std::string*> folded;
+  bool nonAscii = false;
+  for (const TSourceFile& f : files) {
+    std::string key = f.name;
+    for (char& c : key) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+    }
+    auto [it, added] = folded.emplace(key, &f.name);
+    if (!added) {
+      Warn(Quoted(*it->second) + " and " + Quoted(f.name) +
+           " differ only in letter case: on Windows the later one replaces the earlier");
+    }
+    for (unsigned char c : f.name) nonAscii = nonAscii || c >= 0x80;
+  }
+#ifndef _WIN32
+  if (nonAscii) {
+    Warn("some names hold non-ASCII bytes; they are stored as they are, and the setup reads "
+         "them in its ANSI code page");
+  }
+#endif
+}
+
+// ---- Progress -----------------------------------------------------------------------
+
+struct TProgress {
+  bool enabled = false;
+  bool shown = false;
+  uint64_t total = 0;
+  uint64_t before = 0;  // bytes of the batches already done
+  std::chrono::steady_clock::time_point start, last;
+};
+
+void ShowProgress(uint64_t doneInBatch, void* user) {
+  auto* p = static_cast<TProgress*>(user);
+  if (!p->enabled) return;
+  const auto now = std::chrono::steady_clock::now();
+  // Only long runs get a progress line, refreshed a few times a second.
+  if (now - p->start < std::chrono::seconds(1) || now - p->last < std::chrono::milliseconds(250)) {
+    return;
+  }
+  p->last = now;
+  const uint64_t done = std::min(p->total, p->before + doneInBatch);
+  const int percent = p->total > 0 ? static_cast<int>(done * 100 / p->total) : 100;
+  std::fprintf(stderr, "\rvozpack: packing %3d%% (%s of %s)", percent, MiB(done).c_str(),
+               MiB(p->total).c_str());
+  std::fflush(stderr);
+  p->shown = true;
+}
+
+void EndProgress(TProgress* p) {
+  if (p->shown) std::fprintf(stderr, "\r%60s\r", "");
+  p->shown = false;
+}
+
+// ---- Encoding entries -----------------------------------------------------------------
+
+struct TPendingEntry {
+  const TSourceFile* source;
+  TCommandWriter commands;
+  std::vector<std::pair<size_t, size_t>> blocks;
+  uint32_t contentSize;
+  std::string error;
+};
+
+// Reads one file and lays out its entry stream's commands (on a worker).
+void ReadEntry(size_t index, void* user) {
+  TPendingEntry& e = (*static_cast<std::vector<TPendingEntry>*>(user))[index];
+  thread_local std::vector<uint8_t> content;
+  if (!ReadFileBytes(e.source->path, kMaxEntrySize, &content, &e.error)) return;
+  e.contentSize = static_cast<uint32_t>(content.size());
+  BeginCommands(&e.commands, kMaxBlockDecoded);
+  // Room for the content and a literal command per block, so it is not
+  // copied again while it grows.
+  e.commands.bytes.reserve(content.size() + (content.size() / (kMaxBlockDecoded / 2) + 2) * 8);
+  AddLiteral(&e.commands, content.data(), content.size());
+  AddEnd(&e.commands);
+  if (e.commands.failed) {
+    e.error = "cannot encode " + PathText(e.source->path);
+    return;
+  }
+  e.blocks = SplitIntoBlocks(e.commands);
+}
+
+// Reads and encodes files [first, last) and appends their entries to body.
+int PackBatch(const std::vector<TSourceFile>& files, size_t first, size_t last,
+              const TCompressOptions& options, TProgress* progress, std::vector<uint8_t>* body) {
+  std::vector<TPendingEntry> pending(last - first);
+  for (size_t i = first; i < last; i++) pending[i - first].source = &files[i];
+  ParallelFor(pending.size(), options.threads, ReadEntry, &pending);
+  std::vector<TBlockJob> jobs;
+  for (const TPendingEntry& e : pending) {
+    if (!e.error.empty()) return Fail(kExitUsage, e.error);
+    for (const auto& [begin, end] : e.blocks) {
+      jobs.push_back({e.commands.bytes.data() + begin, static_cast<int32_t>(end - begin)});
+    }
+  }
+  std::vector<std::vector<uint8_t>> blocks;
+  if (!EncodeBlocks(jobs, options, &blocks, ShowProgress, progress)) {
+    return Fail(kExitUsage, "compression failed");
+  }
+  size_t job = 0;
+  std::vector<uint8_t> stream;
+  for (TPendingEntry& e : pending) {
+    stream.clear();
+    for (size_t b = 0; b < e.blocks.size(); b++, job++) {
+      stream.insert(stream.end(), blocks[job].begin(), blocks[job].end());
+      std::vector<uint8_t>().swap(blocks[job]);
+    }
+    TEntryHeader h;
+    h.timeStamp = e.source->stamp;
+    h.contentSize = e.contentSize;
+    h.attributes = e.source->attributes;
+    h.storedSize = static_cast<uint32_t>(stream.size());
+    // Literal commands produce exactly the content, so the register the
+    // writer kept over its output is the content's checksum.
+    h.checksum = e.commands.outputRegister;
+    const uint64_t grown = body->size() + 2 + e.source->name.size() + kEntryHeaderSize +
+                           stream.size() + kTrailerSize;
+    if (stream.size() > kMaxEntrySize || grown > kMaxArchiveSize) {
+      return Fail(kExitUsage, "the archive would reach 2 GiB at " + Quoted(e.source->name) +
+                                  ", more than a setup can carry");
+    }
+    if (!AppendArchiveEntry(body, e.source->name, h, stream.data(), stream.size())) {
+      return Fail(kExitUsage, "cannot store " + Quoted(e.source->name));
+    }
+  }
+  return kExitOk;
+}
+
+bool WriteAll(FILE* f, const void* data, size_t length) {
+  return length == 0 || std::fwrite(data, 1, length, f) == length;
+}
+
+// ---- Reading archives -------------------------------------------------------------------
+
+// The archive region of an open file, read with the keystream applied.
+struct TArchiveReader {
+  FILE* file = nullptr;
+  fs::path path;
+  uint64_t position = 0;  // file offset of the next body byte
+  uint64_t bodyEnd = 0;   // file offset of the trailer
+  uint32_t key = 0;
+  bool ioError = false;
+};
+
+void RestartBody(TArchiveReader* r, uint64_t start) {
+  r->position = start;
+  r->key = PasswordSeed(nullptr, 0);
+  if (!SeekFile(r->file, start)) r->ioError = true;
+}
+
+// Up to length plain body bytes; fewer only at the body's end (or on an
+// input error, which sets ioError).
+size_t ReadBody(TArchiveReader* r, uint8_t* data, size_t length) {
+  length = static_cast<size_t>(std::min<uint64_t>(length, r->bodyEnd - r->position));
+  if (length == 0 || r->ioError) return 0;
+  const size_t got = std::fread(data, 1, length, r->file);
+  if (got != length) r->ioError = true;
+  ScrambleBytes(&r->key, data, got);
+  r->position += got;
+  return got;
+}
+
+// What the entry decoder reads from and writes to.
+struct TEntryIo {
+  TArchiveReader* reader;
+  uint64_t remaining;  // stored bytes not yet handed to the decoder
+  uint64_t readCount;
+  FILE* out;  // null when only testing
+  bool writeError;
+  uint64_t written;
+  uint32_t reg;
+};
+
+void EntryStreamRead(void* buffer, int32_t count, int32_t* got, void* user) {
+  auto* io = static_cast<TEntryIo*>(user);
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max(count, 0)), io->remaining));
+  const size_t n = ReadBody(io->reader, static_cast<uint8_t*>(buffer), want);
+  io->remaining -= n;
+  io->readCount += n;
+  *got = static_cast<int32_t>(n);
+}
+
+// Archive entries decode against an empty base.
+void EmptyBaseRead(void*, int32_t, int32_t* got, void*) { *got = 0; }
+void EmptyBaseSeek(int32_t, void*) {}
+
+void EntryWrite(const void* buffer, int32_t count, void* user) {
+  auto* io = static_cast<TEntryIo*>(user);
+  if (count <= 0) return;
+  if (io->out != nullptr && !io->writeError &&
+      std::fwrite(buffer, 1, static_cast<size_t>(count), io->out) != static_cast<size_t>(count)) {
+    io->writeError = true;
+  }
+  io->reg = Crc32Update(buffer, count, io->reg);
+  io->written += static_cast<uint64_t>(count);
+}
+
+std::string AttributeLetters(uint32_t a) {
+  std::string s = "----";
+  if (a & 0x01) s[0] = 'R';
+  if (a & 0x02) s[1] = 'H';
+  if (a & 0x04) s[2] = 'S';
+  if (a & 0x20) s[3] = 'A';
+  return s;
+}
+
+// Finds the archive in the open file: behind the first upper-case marker
+// (up to a trailing certificate table), or the whole file.
+bool LocateArchive(FILE* f, uint64_t size, TArchiveRange* range) {
+  *range = TArchiveRange();
+  range->end = size;
+  const std::string& marker = UpperCaseMarker();
+  std::vector<uint8_t> chunk(kReadChunk + marker.size());
+  uint64_t offset = 0;  // file offset of chunk[0]
+  size_t kept = 0;      // bytes carried over from the previous chunk
+  if (!SeekFile(f, 0)) return false;
+  for (;;) {
+    const size_t got = std::fread(chunk.data() + kept, 1, kReadChunk, f);
+    if (std::ferror(f)) return false;
+    const int64_t at = FindMarker(chunk.data(), kept + got);
+    if (at >= 0) {
+      range->hasMarker = true;
+      range->start = offset + static_cast<uint64_t>(at) + marker.size();
+      break;
+    }
+    if (got == 0) return true;  // no marker: a bare archive
+    // Keep the last bytes, so a marker cut by the chunk's end is seen whole.
+    const size_t total = kept + got;
+    const size_t keep = std::min(total, marker.size() - 1);
+    std::memmove(chunk.data(), chunk.data() + total - keep, keep);
+    offset += total - keep;
+    kept = keep;
+  }
+
+  // A PE file signed after packing: its certificate table follows the
+  // archive and must not be read as part of it.
+  uint8_t dos[64];
+  if (!SeekFile(f, 0) || std::fread(dos, 1, sizeof dos, f) != sizeof dos) return !std::ferror(f);
+  if (dos[0] != 'M' || dos[1] != 'Z') return true;
+  const uint64_t peOffset = dos[0x3C] | (dos[0x3D] << 8) | (dos[0x3E] << 16) |
+                            (static_cast<uint64_t>(dos[0x3F]) << 24);
+  constexpr uint64_t kPeHeadBytes = 4 + 20 + 112 + 5 * 8;  // up to the security entry
+  if (peOffset > size || peOffset > (uint64_t{64} << 20)) return true;
+  std::vector<uint8_t> head(static_cast<size_t>(std::min(size, peOffset + kPeHeadBytes)));
+  if (!SeekFile(f, 0) || std::fread(head.data(), 1, head.size(), f) != head.size()) {
+    return !std::ferror(f);
+  }
+  uint64_t tableOffset = 0, tableSize = 0;
+  if (FindCertificateTable(head.data(), head.size(), &tableOffset, &tableSize) &&
+      tableOffset >= range->start && tableOffset <= size && tableSize == size - tableOffset) {
+    range->end = tableOffset;
+    range->signedFile = true;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- Shared helpers ----------------------------------------------------------------------------
+
+int Fail(int status, const std::string& message) {
+  std::fprintf(stderr, "vozpack: %s\n", message.c_str());
+  return status;
+}
+
+int FailCode(const std::string& what, int32_t code) {
+  std::fprintf(stderr, "vozpack: %s (code %d)\n", what.c_str(), static_cast<int>(code));
+  return kExitFormat;
+}
+
+void Warn(const std::string& message) { std::fprintf(stderr, "vozpack: warning: %s\n", message.c_str()); }
+
+uint32_t DosStampFromParts(int year, int month, int day, int hour, int minute, int second) {
+  if (year < 1980) return (((0u << 9) | (1u << 5) | 1u) << 16);
+  if (year > 2107) {
+    return (((127u << 9) | (12u << 5) | 31u) << 16) | ((23u << 11) | (59u << 5) | 29u);
+  }
+  const uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) |
+                        (static_cast<uint32_t>(month) << 5) | static_cast<uint32_t>(day);
+  // A leap second still lands inside the minute.
+  const uint32_t half = static_cast<uint32_t>(std::min(second, 59) / 2);
+  const uint32_t time = (static_cast<uint32_t>(hour) << 11) |
+                        (static_cast<uint32_t>(minute) << 5) | half;
+  return (date << 16) | time;
+}
+
+bool DosStampToParts(uint32_t stamp, TDosParts* p) {
+  const uint32_t date = stamp >> 16, time = stamp & 0xFFFF;
+  p->year = static_cast<int>(date >> 9) + 1980;
+  p->month = static_cast<int>((date >> 5) & 15);
+  p->day = static_cast<int>(date & 31);
+  p->hour = static_cast<int>(time >> 11);
+  p->minute = static_cast<int>((time >> 5) & 63);
+  p->second = static_cast<int>(time & 31) * 2;
+  static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (p->month < 1 || p->month > 12 || p->day < 1 || p->day > kDays[p->month - 1]) return false;
+  const bool leap = (p->year % 4 == 0 && p->year % 100 != 0) || p->year % 400 == 0;
+  if (p->month == 2 && p->day == 29 && !leap) return false;
+  return p->hour <= 23 && p->minute <= 59 && p->second <= 58;
+}
+
+const std::string& UpperCaseMarker() {
+  static const std::string marker = [] {
+    std::string s(kMarkerLowerCase, kMarkerLength);
+    for (char& c : s) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+    }
+    return s;
+  }();
+  return marker;
+}
+
+int64_t FindMarker(const uint8_t* data, size_t length) {
+  const std::string& m = UpperCaseMarker();
+  if (length < m.size()) return -1;
+  const uint8_t* end = data + length - m.size() + 1;
+  for (const uint8_t* p = data; p < end;) {
+    p = static_cast<const uint8_t*>(std::memchr(p, m[0], static_cast<size_t>(end - p)));
+    if (p == nullptr) return -1;
+    if (std::memcmp(p, m.data(), m.size()) == 0) return p - data;
+    p++;
+  }
+  return -1;
+}
+
+bool FindCertificateTable(const uint8_t* head, size_t headLength, uint64_t* offset,
+                          uint64_t* size) {
+  auto u16 = [&](size_t at) { return static_cast<uint32_t>(head[at] | (head[at + 1] << 8)); };
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(head[at]) | (static_cast<uint32_t>(head[at + 1]) << 8) |
+           (static_cast<uint32_t>(head[at + 2]) << 16) | (static_cast<uint32_t>(head[at + 3]) << 24);
+  };
+  if (headLength < 64 || head[0] != 'M' || head[1] != 'Z') return false;
+  const size_t pe = u32(0x3C);
+  constexpr size_t kFileHeader = 4, kOptionalHeader = 4 + 20;
+  constexpr uint32_t kSecurityDirectory = 4;
+  if (pe > headLength || headLength - pe < kOptionalHeader + 2) return false;
+  if (std::memcmp(head + pe, "PE\0\0", 4) != 0) return false;
+  const size_t optionalSize = u16(pe + kFileHeader + 16);
+  const uint32_t magic = u16(pe + kOptionalHeader);
+  size_t countAt, dirsAt;
+  if (magic == 0x10B) {
+    countAt = 92, dirsAt = 96;
+  } else if (magic == 0x20B) {
+    countAt = 108, dirsAt = 112;
+  } else {
+    return false;
+  }
+  const size_t entryEnd = dirsAt + (kSecurityDirectory + 1) * 8;
+  if (optionalSize < entryEnd || headLength - pe - kOptionalHeader < entryEnd) return false;
+  if (u32(pe + kOptionalHeader + countAt) <= kSecurityDirectory) return false;
+  const size_t at = pe + kOptionalHeader + dirsAt + kSecurityDirectory * 8;
+  *offset = u32(at);
+  *size = u32(at + 4);
+  return *offset != 0 && *size != 0;
+}
+
+// ---- pack ------------------------------------------------------------------------------------
+
+int PackCommand(const TPackRequest& request) {
+  std::error_code ec;
+  if (!fs::is_directory(request.folder, ec)) {
+    return Fail(kExitUsage, PathText(request.folder) + " is not a folder");
+  }
+  std::vector<uint8_t> stub;
+  std::string message;
+  if (!request.archiveOnly) {
+    if (!ReadFileBytes(request.stub, UINT64_MAX, &stub, &message)) return Fail(kExitUsage, message);
+    if (FindMarker(stub.data(), stub.size()) >= 0) {
+      return Fail(kExitUsage, PathText(request.stub) +
+                                  " already holds a payload marker (is it a setup file already?)");
+    }
+  }
+
+  TWalk walk;
+  walk.skip = request.out;
+  size_t found = 0;
+  if (!WalkFolder(request.folder, "", &walk, &found)) return Fail(kExitUsage, walk.error);
+  std::sort(walk.files.begin(), walk.files.end(),
+            [](const TSourceFile& a, const TSourceFile& b) { return a.name < b.name; });
+  WarnAboutNames(walk.files);
+  if (walk.files.empty()) Warn(PathText(request.folder) + " holds no files: the archive is empty");
+
+  TProgress progress;
+  progress.enabled = StderrIsTerminal();
+  progress.start = progress.last = std::chrono::steady_clock::now();
+  for (const TSourceFile& f : walk.files) progress.total += f.size;
+
+  std::vector<uint8_t> body;
+  // The body never grows past the input and its headers (a stored block
+  // only adds its header), so it is never moved while it grows.
+  uint64_t bound = kTrailerSize;
+  for (const TSourceFile& f : walk.files) {
+    bound += 2 + f.name.size() + kEntryHeaderSize + f.size + (f.size / kMaxBlockDecoded + 1) * 32 + 16;
+  }
+  body.reserve(static_cast<size_t>(std::min<uint64_t>(bound, kMaxArchiveSize + 64)));
+  for (size_t first = 0; first < walk.files.size();) {
+    size_t last = first;
+    uint64_t bytes = 0;
+    while (last < walk.files.size() && (last == first || (bytes < kBatchBytes && last - first < kBatchFiles))) {
+      bytes += walk.files[last].size;
+      last++;
+    }
+    const int status = PackBatch(walk.files, first, last, request.compress, &progress, &body);
+    if (status != kExitOk) {
+      EndProgress(&progress);
+      return status;
+    }
+    progress.before += bytes;
+    first = last;
+  }
+  EndProgress(&progress);
+  const std::vector<uint8_t> archive = FinishArchive(std::move(body), nullptr, 0);
+
+  // Zeros before the marker make the whole file a multiple of 8 bytes long,
+  // so a signing tool appends its certificate table right behind the trailer.
+  const std::string& marker = UpperCaseMarker();
+  size_t padding = 0;
+  if (!request.archiveOnly) {
+    const uint64_t unpadded = stub.size() + marker.size() + archive.size();
+    padding = static_cast<size_t>((8 - unpadded % 8) % 8);
+  }
+
+  TTempFile temp;
+  if (!CreateTempBeside(request.out, DefaultNewFileMode(), &temp, &message)) {
+    return Fail(kExitUsage, message);
+  }
+  WatchInterrupt(temp.path);
+  const uint8_t zeros[8] = {};
+  bool ok = true;
+  if (!request.archiveOnly) {
+    ok = WriteAll(temp.file, stub.data(), stub.size()) && WriteAll(temp.file, zeros, padding) &&
+         WriteAll(temp.file, marker.data(), marker.size());
+  }
+  ok = ok && WriteAll(temp.file, archive.data(), archive.size());
+  if (!ok) {
+    message = "cannot write " + PathText(request.out) + ": " + ErrnoText();
+    DiscardTemp(&temp);
+    UnwatchInterrupt();
+    return Fail(kExitUsage, message);
+  }
+  ok = CommitTemp(&temp, &message);
+  UnwatchInterrupt();
+  if (!ok) return Fail(kExitUsage, message);
+  return kExitOk;
+}
+
+// ---- list, test, extract ---------------------------------------------------------------
+
+int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& destination) {
+  TArchiveReader r;
+  r.path = file;
+  std::error_code ec;
+  if (fs::is_directory(file, ec)) return Fail(kExitUsage, PathText(file) + " is a folder");
+  r.file = OpenFile(file, "rb");
+  if (r.file == nullptr) return Fail(kExitUsage, "cannot open " + PathText(file) + ": " + ErrnoText());
+  struct TCloser {
+    FILE* f;
+    ~TCloser() { std::fclose(f); }
+  } closer{r.file};
+  const std::string readError = "cannot read " + PathText(file);
+
+  uint64_t size = 0;
+  TArchiveRange range;
+  if (!FileSize(r.file, &size) || !LocateArchive(r.file, size, &range)) {
+    return Fail(kExitUsage, readError + ": " + ErrnoText());
+  }
+  if (range.end - range.start < kTrailerSize) {
+    return FailCode("the archive is shorter than its 4-byte trailer", kExtractBodyChecksum);
+  }
+
+  // First pass: the body checksum, before anything is created.
+  r.bodyEnd = range.end - kTrailerSize;
+  RestartBody(&r, range.start);
+  std::vector<uint8_t> buffer(kReadChunk);
+  uint32_t reg = kRegisterStart;
+  for (size_t got; (got = ReadBody(&r, buffer.data(), buffer.size())) > 0;) {
+    reg = Crc32Update(buffer.data(), static_cast<int32_t>(got), reg);
+  }
+  uint8_t trailer[kTrailerSize];
+  if (r.ioError || std::fread(trailer, 1, kTrailerSize, r.file) != kTrailerSize) {
+    return Fail(kExitUsage, readError + ": " + ErrnoText());
+  }
+  const uint32_t stored = static_cast<uint32_t>(trailer[0]) | (static_cast<uint32_t>(trailer[1]) << 8) |
+                          (static_cast<uint32_t>(trailer[2]) << 16) |
+                          (static_cast<uint32_t>(trailer[3]) << 24);
+  if (stored != reg) {
+    return FailCode(std::string("the body checksum does not match: ") +
+                        (range.hasMarker ? "the archive is damaged"
+                                         : "no payload marker was found and the file is no archive"),
+                    kExtractBodyChecksum);
+  }
+
+  // Second pass: the entries.
+  RestartBody(&r, range.start);
+  uint64_t entries = 0, bytes = 0;
+  std::string name;
+  while (r.position < r.bodyEnd) {
+    uint8_t lengthBytes[2];
+    uint8_t raw[kEntryHeaderSize];
+    if (ReadBody(&r, lengthBytes, 2) != 2) {
+      if (r.ioError) return Fail(kExitUsage, readError + ": " + ErrnoText());
+      return FailCode("an entry header runs past the end of the body", kExtractEntryFailed);
+    }
+    name.assign(lengthBytes[0] | (lengthBytes[1] << 8), '\0');
+    if (ReadBody(&r, reinterpret_cast<uint8_t*>(name.data()), name.size()) != name.size() ||
+        ReadBody(&r, raw, kEntryHeaderSize) != kEntryHeaderSize) {
+      if (r.ioError) return Fail(kExitUsage, readError + ": " + ErrnoText());
+      return FailCode("an entry header runs past the end of the body", kExtractEntryFailed);
+    }
+    const TEntryHeader h = UnpackEntryHeader(raw);
+    const std::string what = "entry " + Quoted(name) + ": ";
+    if (name.empty()) return FailCode("an entry has an empty name", kExtractEntryFailed);
+    if (h.storedSize > r.bodyEnd - r.position) {
+      return FailCode(what + "its stream runs past the end of the body", kExtractEntryFailed);
+    }
+
+    if (mode == TReadMode::List) {
+      TDosParts p;
+      DosStampToParts(h.timeStamp, &p);
+      std::printf("%10u %10u  %04d-%02d-%02d %02d:%02d:%02d  %s  %s\n", h.contentSize, h.storedSize,
+                  p.year, p.month, p.day, p.hour, p.minute, p.second,
+                  AttributeLetters(h.attributes).c_str(), PrintableName(name).c_str());
+      for (uint64_t left = h.storedSize; left > 0;) {
+        const size_t got = ReadBody(&r, buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+        if (got == 0) return Fail(kExitUsage, readError + ": " + ErrnoText());
+        left -= got;
+      }
+      entries++;
+      bytes += h.contentSize;
+      continue;
+    }
+
+    if (!IsSafeEntryName(name.data(), name.size())) {
+      return FailCode(what + "the name would leave the destination folder or names a device",
+                      kExtractEntryFailed);
+    }
+    fs::path target;
+    TTempFile temp;
+    if (mode == TReadMode::Extract) {
+      target = NameToPath(destination, name);
+      fs::create_directories(target.parent_path(), ec);  // a failure shows when the file is made
+      std::string message;
+      if (!CreateTempBeside(target, DefaultNewFileMode(), &temp, &message)) {
+        return Fail(kExitUsage, message + " (code " + std::to_string(kExtractCannotCreate) + ")");
+      }
+    }
+    TEntryIo io = {&r, h.storedSize, 0, temp.file, false, 0, kRegisterStart};
+    int32_t code = ApplyPatchStream(EmptyBaseRead, EmptyBaseSeek, nullptr, EntryWrite, &io,
+                                    EntryStreamRead, -1, &io, nullptr, nullptr);
+    if (r.ioError || io.writeError) {
+      const std::string message = r.ioError ? readError + ": " + ErrnoText()
+                                            : "cannot write " + PathText(target) + ": " + ErrnoText();
+      DiscardTemp(&temp);
+      return Fail(kExitUsage, message + " (code " + std::to_string(kExtractIoError) + ")");
+    }
+    // An empty file may be stored as four bytes that are read, not decoded.
+    if (h.contentSize == 0 && h.storedSize == 4 && code != 0) {
+      uint8_t rest[4];
+      const size_t left = static_cast<size_t>(io.remaining);
+      if (ReadBody(&r, rest, left) == left) {
+        io.readCount += left;
+        io.remaining = 0;
+        code = 0;
+      }
+    }
+    std::string failure;
+    if (code != 0) {
+      failure = DecodeResultText(code);
+    } else if (io.readCount != h.storedSize) {
+      failure = "the stored size does not match its stream";
+    } else if (io.written != h.contentSize) {
+      failure = "the content size does not match";
+    } else if (io.reg != h.checksum) {
+      failure = "the content checksum does not match";
+    }
+    if (!failure.empty()) {
+      DiscardTemp(&temp);
+      return FailCode(what + failure, kExtractEntryFailed);
+    }
+    if (mode == TReadMode::Extract) {
+      MakeReplaceable(target);
+      std::string message;
+      if (!CommitTemp(&temp, &message)) {
+        return Fail(kExitUsage, message + " (code " + std::to_string(kExtractCannotCreate) + ")");
+      }
+      ApplyDosStampAndAttributes(target, h.timeStamp, h.attributes);
+    }
+    entries++;
+    bytes += h.contentSize;
+  }
+  if (mode == TReadMode::Test) {
+    std::printf("%s: %llu files, %llu bytes: all verified\n", PathText(file).c_str(),
+                static_cast<unsigned long long>(entries), static_cast<unsigned long long>(bytes));
+  } else if (mode == TReadMode::Extract) {
+    std::printf("extracted %llu files, %llu bytes, into %s\n", static_cast<unsigned long long>(entries),
+                static_cast<unsigned long long>(bytes), PathText(destination).c_str());
+  }
+  return kExitOk;
+}

@@ -1,0 +1,61 @@
+// Module ShortUtl: small string, path, file and time-stamp helpers shared by
+// the other modules. Plain functions without state.
+//
+// Strings are byte strings of the ANSI code page, compared exactly (case
+// matters); positions count from 1. Paths use "\" and go to the ...A calls,
+// which take at most MAX_PATH - 1 bytes: a longer path, or one holding a zero
+// byte (which would silently name a different file), fails cleanly in every
+// helper that touches the file system.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Number of bytes before the first zero byte; 0 for a null pointer.
+size_t PCharLength(const char* s);
+
+// Same length; "a".."z" become "A".."Z", every other byte (those above 0x7F
+// included) is kept. No locale is consulted.
+std::string UpperCaseAscii(const std::string& s);
+
+// Sets the open file's last-write time from a DOS stamp (date in the high 16
+// bits, time in the low 16, local time); creation and last-access times stay.
+// Returns 0, or the system error code (the file is unchanged when the stamp
+// is not a valid DOS date and time). The handle needs write-attribute access.
+DWORD SetFileDosTime(HANDLE file, uint32_t dosStamp);
+
+// 1-based position of the last byte of s that occurs in delimiters; 0 if none.
+size_t LastDelimiterPos(const std::string& delimiters, const std::string& s);
+
+// "C:\a\b.txt" -> "C:\a\" (with the final "\" or ":"); "" without delimiter.
+std::string FilePathPart(const std::string& path);
+// "C:\a\b.txt" -> "b.txt"; the whole path without delimiter; "C:" -> "".
+std::string FileNamePart(const std::string& path);
+// "C:\a\b.txt" -> ".txt" (dot included); "" when the last dot lies in a
+// folder name or there is none.
+std::string FileExtPart(const std::string& path);
+// "C:\a\\b.txt" -> "C:\a": the folder without any trailing "\"; "C:\b" -> "C:".
+std::string FileDirPart(const std::string& path);
+
+// SetFileAttributesA; 0 or the system error code.
+DWORD SetFileAttrs(const std::string& path, uint32_t attributes);
+
+// Last-write time of the file as a local DOS stamp (date high, time low);
+// -1 when the path names no file (a folder, nothing, a wildcard pattern) or
+// the time does not convert.
+int32_t FileDosTime(const std::string& path);
+
+// The path names an existing file (not a folder).
+bool FileIsPresent(const std::string& path);
+
+// The path names an existing folder.
+bool FolderPresent(const std::string& path);
+
+// Creates the folder and its missing parents, outermost first. Trailing "\"
+// are ignored; a drive ("C:", "C:\") or an empty path does nothing; a relative
+// path is taken from the current directory. Errors are not reported: the
+// caller finds out when it uses the folder. An over-long path creates nothing.
+void CreateFolderChain(const std::string& path);
