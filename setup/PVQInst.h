@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "resource.h"
 
@@ -96,3 +97,61 @@ void ConfirmExit(HWND page);
 // Shutdown animation: the window shrinks in 80 steps of 8 ms towards its top
 // edge while the music fades from MusicVolume to 0.
 void RollUpMainWindow(HWND window);
+
+// ===========================================================================
+// Driver state shared with the pages
+// ===========================================================================
+
+// The folder the product is installed into: set by the main page (from
+// DefaultDestination, then the folder browser's result); the driver strips
+// its trailing backslashes before the installation run.
+extern std::string DestinationFolder;
+
+// Font the main page made for its destination field; 0 when none. The
+// driver deletes it at shutdown.
+extern HFONT DestinationFont;
+
+// Drives the blinking of the main page's browser note; starts at 1 and is
+// never reset, so the note blinks on the first showing of the page only.
+extern int32_t BlinkCount;
+
+// ===========================================================================
+// Pages (modal dialogs owned by MainWindow; each ends with 1 to go on, 0 to stop)
+// ===========================================================================
+
+// Licence agreement page, dialog IDD_LICENCEPAGE.
+INT_PTR CALLBACK LicencePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Main setup page, dialog IDD_MAINPAGE: settles and creates DestinationFolder.
+INT_PTR CALLBACK MainPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Free space of the drive holding path in MB of 1,048,576 bytes; -1.0 when
+// the drive cannot be queried.
+double FreeDiskSpaceMB(const std::string& path);
+// The path names an existing folder.
+bool FolderExists(const std::string& path);
+// Creates path and its missing parents with default security; reports nothing.
+void ForceFolders(const std::string& path);
+// Makes sure path exists (open to everyone where the system has access
+// lists); path on success, empty on failure.
+std::string CreateDestinationFolder(const std::string& path);
+
+// Finish page, dialog IDD_FINISHPAGE: offers the desktop shortcut, the
+// query-folder association and the hot key, and applies them on OK.
+INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Writes the query-folder file association for the main program in folder
+// under HKEY_CLASSES_ROOT. Reports nothing.
+void RegisterQueryFolderType(const std::string& folder);
+
+// ===========================================================================
+// Driver
+// ===========================================================================
+
+// The first top-level window of class className (whole name, case-sensitive)
+// whose title begins with titlePrefix (case-sensitive); 0 when there is none.
+HWND FindTopWindow(const char* className, const char* titlePrefix);
+
+// Pumps messages until the slide and progress timers have ended or 28,000 ms
+// have passed, then sleeps one second.
+void WaitForPresentation();

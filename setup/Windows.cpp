@@ -22,6 +22,11 @@ int32_t ProgressCount = 0;
 int32_t MusicVolume = 0;
 bool WelcomePlayed = false;
 
+// Shared with the pages and the installation run.
+std::string DestinationFolder;
+HFONT DestinationFont = nullptr;
+int32_t BlinkCount = 1;
+
 namespace {
 
 constexpr COLORREF kKeyColour = RGB(0, 0, 0);
