@@ -25,6 +25,9 @@
 #include "VozDecode.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
+#include "TestSupport.h"
+
+using voztest::RemoveTree;
 
 namespace {
 
@@ -188,23 +191,6 @@ bool WriteFileBytes(const std::string& path, const Bytes& b) {
     at += done;
   }
   return CloseHandle(h) && ok;
-}
-
-void RemoveTree(const std::string& folder) {
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = f.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string p = folder + "\\" + name;
-      SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(p);
-      else DeleteFileA(p.c_str());
-    } while (FindNextFileA(h, &f));
-    FindClose(h);
-  }
-  RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace

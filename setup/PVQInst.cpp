@@ -1,78 +1,192 @@
 // Module PVQInst: the setup program's entry point.
 //
-// Until the driver is in place, the program checks that every resource the
-// setup needs is inside it, and says so: one message box listing what is
-// missing (exit code 1) or confirming that all is there (exit code 0).
-#include <windows.h>
+// One run, on the program's one thread: the modules start, the machine is
+// checked (Windows version, a running product, a running copy of this
+// setup, the colour depth), the main and status windows are made, the
+// licence page and the main page settle whether and where to install, the
+// payload is extracted and the post-install actions run while the slides
+// and the progress bar play, and the finish page or the failure message
+// closes the run. The shutdown always takes the same order, and the process
+// ends with exit code 0 on every path.
+#include "PVQInst.h"
 
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
+#include "Archive.h"
+#include "Detect.h"
+#include "PostSet.h"
 #include "Profile.h"
+#include "Sounds.h"
+#include "WinNTFuncts.h"
 #include "resource.h"
+#include "shortcut.h"
 
 namespace {
 
-struct TResourceCheck {
-    const char* name;  // string name, or MAKEINTRESOURCEA(number)
-    const char* type;  // RT_... or a custom type name
-    const char* label; // how the report names it
-};
+// How long the driver waits for the slides and the progress bar at most,
+// and the pause that follows the wait.
+constexpr DWORD kPresentationBoundMs = 28000;
+constexpr DWORD kPauseMs = 1000;
+constexpr UINT kSlideIntervalMs = 2000;
+constexpr UINT kProgressIntervalMs = 300;
 
-const TResourceCheck kRequiredResources[] = {
-    {IDI_MAINICON, MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */, "icon MAINICON"},
-    {MAKEINTRESOURCEA(IDI_DESTINATION), MAKEINTRESOURCEA(14), "icon 2"},
-    {MAKEINTRESOURCEA(IDI_SETUP), MAKEINTRESOURCEA(14), "icon 3"},
-    {MAKEINTRESOURCEA(IDI_INFO), MAKEINTRESOURCEA(14), "icon 4"},
-    {MAKEINTRESOURCEA(IDI_LICENCE), MAKEINTRESOURCEA(14), "icon 5"},
-    {MAKEINTRESOURCEA(IDI_FOLDER), MAKEINTRESOURCEA(14), "icon 1001"},
-    {MAKEINTRESOURCEA(IDI_PRODUCT_FOLDER), MAKEINTRESOURCEA(14), "icon 1002"},
-    {MAKEINTRESOURCEA(IDI_OPEN_FOLDER), MAKEINTRESOURCEA(14), "icon 1003"},
-    {MAKEINTRESOURCEA(IDI_DRIVE_CDROM), MAKEINTRESOURCEA(14), "icon 1101"},
-    {MAKEINTRESOURCEA(IDI_DRIVE_REMOVABLE), MAKEINTRESOURCEA(14), "icon 1102"},
-    {MAKEINTRESOURCEA(IDI_DRIVE_FIXED), MAKEINTRESOURCEA(14), "icon 1103"},
-    {MAKEINTRESOURCEA(IDI_DRIVE_NETWORK), MAKEINTRESOURCEA(14), "icon 1104"},
-    {IDB_BACKGRND, MAKEINTRESOURCEA(2) /* RT_BITMAP */, "bitmap BACKGRND"},
-    {IDB_PVQUITE, MAKEINTRESOURCEA(2), "bitmap PVQUITE"},
-    {MAKEINTRESOURCEA(103), MAKEINTRESOURCEA(2), "slide 103"},
-    {MAKEINTRESOURCEA(104), MAKEINTRESOURCEA(2), "slide 104"},
-    {MAKEINTRESOURCEA(105), MAKEINTRESOURCEA(2), "slide 105"},
-    {MAKEINTRESOURCEA(106), MAKEINTRESOURCEA(2), "slide 106"},
-    {MAKEINTRESOURCEA(107), MAKEINTRESOURCEA(2), "slide 107"},
-    {MAKEINTRESOURCEA(108), MAKEINTRESOURCEA(2), "slide 108"},
-    {IDW_WELCOME, RT_WAVE_NAME, "sound WELCOME"},
-    {IDW_WAIT, RT_WAVE_NAME, "sound WAIT"},
-    {IDW_FINISHED, RT_WAVE_NAME, "sound FINISHED"},
-    {IDW_HIGHERVERSION, RT_WAVE_NAME, "sound HIGHERVERSIONOFWINDOWSREQUIRED"},
-    {IDR_MUSIC, MAKEINTRESOURCEA(10) /* RT_RCDATA */, "music"},
-    {MAKEINTRESOURCEA(IDD_FOLDERBROWSER), MAKEINTRESOURCEA(5) /* RT_DIALOG */, "dialog 100"},
-    {MAKEINTRESOURCEA(IDD_MAINPAGE), MAKEINTRESOURCEA(5), "dialog 200"},
-    {MAKEINTRESOURCEA(IDD_LICENCEPAGE), MAKEINTRESOURCEA(5), "dialog 400"},
-    {MAKEINTRESOURCEA(IDD_FINISHPAGE), MAKEINTRESOURCEA(5), "dialog 500"},
-    {MAKEINTRESOURCEA(IDD_STATUS), MAKEINTRESOURCEA(5), "dialog 600"},
-    {MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16) /* RT_VERSION */, "version"},
-    {MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24) /* RT_MANIFEST */, "manifest"},
+// The window search record shared by FindTopWindow and its callback.
+struct TWindowSearch {
+    std::string className;
+    std::string titlePrefix;
+    HWND found = nullptr;
 };
+TWindowSearch WindowSearch;
+
+BOOL CALLBACK FindTopWindowCallback(HWND window, LPARAM) {
+    char className[128];
+    const int classLength = GetClassNameA(window, className, sizeof className);
+    if (classLength <= 0 || WindowSearch.className != std::string(className, classLength)) return TRUE;
+    char title[128];
+    const int titleLength = GetWindowTextA(window, title, sizeof title);
+    const std::string text(title, titleLength > 0 ? titleLength : 0);
+    if (text.compare(0, WindowSearch.titlePrefix.size(), WindowSearch.titlePrefix) != 0) return TRUE;
+    WindowSearch.found = window;
+    return FALSE;
+}
+
+void StartModules() {
+    InitWinNTFuncts();
+    InitShortcut();
+    InitRegDetect();
+    InitArchiveModule();
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    InitSoundsModule();
+}
+
+void StopModules() {
+    DoneSoundsModule();
+    DoneArchiveModule();
+    DoneRegDetect();
+    DoneShortcut();
+    DoneWinNTFuncts();
+}
+
+// The process ends here on every path: the modules release what they hold
+// and the exit code is 0.
+[[noreturn]] void EndProcess() {
+    StopModules();
+    ExitProcess(0);
+}
+
+// Windows 95 and Win32s are refused; Windows 98, Me and the NT family pass.
+bool WindowsVersionRefused() {
+    const DWORD platform = OsVersionInfo.dwPlatformId;
+    if (platform < VER_PLATFORM_WIN32_WINDOWS) return true;
+    return platform == VER_PLATFORM_WIN32_WINDOWS && OsVersionInfo.dwMajorVersion == 4 &&
+           OsVersionInfo.dwMinorVersion == 0;
+}
+
+int ScreenBitsPerPixel() {
+    HDC screen = GetDC(nullptr);
+    const int bits = screen ? GetDeviceCaps(screen, BITSPIXEL) : 32;
+    if (screen) ReleaseDC(nullptr, screen);
+    return bits;
+}
+
+// The checks before any window exists. Returns only when the run may go on.
+void RunStartupChecks() {
+    if (WindowsVersionRefused()) {
+        MessageBoxA(nullptr, kWindowsVersionMessage, kSetupWindowTitle, MB_OK | MB_ICONERROR);
+        EndProcess();
+    }
+    if (FindTopWindow(kAppWindowClass, kAppWindowTitlePrefix) != nullptr) {
+        MessageBoxA(nullptr, kProductRunningMessage, kSetupWindowTitle, MB_OK | MB_ICONINFORMATION);
+        EndProcess();
+    }
+    if (HWND running = FindTopWindow(kMainWindowClass, kSetupWindowTitle)) {
+        SetForegroundWindow(running);
+        EndProcess();
+    }
+    if (ScreenBitsPerPixel() < 16)
+        MessageBoxA(nullptr, kColourDepthMessage, kSetupWindowTitle, MB_OK | MB_ICONINFORMATION);
+}
+
+void CreateWindows(HINSTANCE instance) {
+    InitCommonControls();
+    MainWindow = CreateMainWindow(kMainWindowClass, kSetupWindowTitle);
+    StatusWindow = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_STATUS), MainWindow, StatusDlgProc, 0);
+}
+
+// Both pages must end with 1 for the installation to take place.
+bool RunPages(HINSTANCE instance) {
+    if (DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_LICENCEPAGE), MainWindow, LicencePageProc, 0) != 1)
+        return false;
+    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAINPAGE), MainWindow, MainPageProc, 0) == 1;
+}
+
+// "C:\Folder\\" becomes "C:\Folder"; a drive root "C:\" becomes "C:".
+void NormaliseDestination() {
+    while (!DestinationFolder.empty() && DestinationFolder.back() == '\\') DestinationFolder.pop_back();
+}
+
+bool InstallProduct() {
+    SlideTimer = SetTimer(MainWindow, 0, kSlideIntervalMs, nullptr);
+    ProgressTimer = SetTimer(StatusWindow, 1, kProgressIntervalMs, nullptr);
+    return PreserveCustomFiles(DestinationFolder) && ExtractPayload(DestinationFolder, PumpMessages) &&
+           RunPostInstall(DestinationFolder, PumpMessages);
+}
+
+void ShowOutcome(HINSTANCE instance, bool success) {
+    SetForegroundWindow(MainWindow);
+    if (success)
+        DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_FINISHPAGE), MainWindow, FinishPageProc, 0);
+    else
+        MessageBoxA(MainWindow, kFailureMessage, kFailureCaption, MB_OK | MB_ICONERROR);
+}
+
+void ShutDown() {
+    if (DestinationFont) {
+        DeleteObject(DestinationFont);
+        DestinationFont = nullptr;
+    }
+    ShowWindow(StatusWindow, SW_HIDE);
+    RollUpMainWindow(MainWindow);
+    SendMessageA(StatusWindow, WM_CLOSE, 0, 0);
+    SendMessageA(MainWindow, WM_CLOSE, 0, 0);
+    CloseMusic();
+    if (!MusicFile.empty()) DeleteFileA(MusicFile.c_str());
+    Sleep(kPauseMs);
+    SetMusicVolume(0xFFFFFFFF);
+}
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    std::string missing;
-    for (const TResourceCheck& check : kRequiredResources) {
-        if (FindResourceA(instance, check.name, check.type) == nullptr) {
-            missing += "\r";
-            missing += check.label;
-        }
-    }
-    HRSRC music = FindResourceA(instance, IDR_MUSIC, MAKEINTRESOURCEA(10));
-    if (music != nullptr && SizeofResource(instance, music) != kMusicSize)
-        missing += "\rmusic of the expected size";
+HWND FindTopWindow(const char* className, const char* titlePrefix) {
+    WindowSearch.className = className;
+    WindowSearch.titlePrefix = titlePrefix;
+    WindowSearch.found = nullptr;
+    EnumWindows(FindTopWindowCallback, 0);
+    return WindowSearch.found;
+}
 
-    if (!missing.empty()) {
-        std::string text = "This setup program is incomplete; missing:" + missing;
-        MessageBoxA(nullptr, text.c_str(), kSetupWindowTitle, MB_OK | MB_ICONERROR);
-        return 1;
+void WaitForPresentation() {
+    const DWORD start = GetTickCount();
+    while ((SlideTimer != 0 || ProgressTimer != 0) && GetTickCount() - start < kPresentationBoundMs)
+        PumpMessages();
+    Sleep(kPauseMs);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    StartModules();
+    RunStartupChecks();
+    CreateWindows(instance);
+    const bool install = RunPages(instance);
+    NormaliseDestination();
+    if (install) {
+        const bool success = InstallProduct();
+        WaitForPresentation();
+        ShowOutcome(instance, success);
     }
-    MessageBoxA(nullptr, "Every resource of the setup is present.", kSetupWindowTitle,
-                MB_OK | MB_ICONINFORMATION);
-    return 0;
+    ShutDown();
+    EndProcess();
 }

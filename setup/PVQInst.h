@@ -136,9 +136,26 @@ void ForceFolders(const std::string& path);
 // lists); path on success, empty on failure.
 std::string CreateDestinationFolder(const std::string& path);
 
+// Test seams: the two questions the main page asks of the machine, the real
+// calls (GetDiskFreeSpaceA, GetBrowserMajorVersion) unless replaced; nullptr
+// restores them.
+using TDiskFreeSpaceProc = BOOL(WINAPI*)(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
+                                         LPDWORD freeClusters, LPDWORD totalClusters);
+void SetDiskFreeSpaceProc(TDiskFreeSpaceProc proc);
+using TBrowserVersionProc = int (*)();
+void SetBrowserVersionProc(TBrowserVersionProc proc);
+
 // Finish page, dialog IDD_FINISHPAGE: offers the desktop shortcut, the
 // query-folder association and the hot key, and applies them on OK.
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Height in pixels of the finish page before its roll-down started.
+extern int32_t FullHeight;
+
+// The shell-link hot key of the finish page's hot-key choice index (0 for
+// Ctrl + Alt + F1 .. 11 for Ctrl + Alt + F12); 0 (no hot key) for an index
+// outside that range.
+WORD FinishHotKeyCode(int index);
 
 // Writes the query-folder file association for the main program in folder
 // under HKEY_CLASSES_ROOT. Reports nothing.

@@ -16,6 +16,9 @@
 #include "ShortUtl.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
+#include "TestSupport.h"
+
+using voztest::RemoveTree;
 
 namespace {
 
@@ -107,26 +110,6 @@ bool ReadBytes(const std::string& path, TBytes* data) {
 
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA fd;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &fd);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = fd.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(find, &fd));
-    FindClose(find);
-  }
-  RemoveDirectoryA(path.c_str());
 }
 
 // Names in a folder, "." and ".." left out.

@@ -11,6 +11,9 @@
 
 #include "Detect.h"
 #include "Profile.h"
+#include "TestSupport.h"
+
+using voztest::RemoveTree;
 
 namespace {
 
@@ -91,26 +94,6 @@ class SavedValue {
 std::string SavedText(const SavedValue& v) {
   if (!v.Saved()) return std::string();
   return std::string(v.Saved()->bytes.c_str());
-}
-
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
 }
 
 void WriteTextFile(const std::string& path, const std::string& content) {

@@ -16,6 +16,9 @@
 #include "Extract.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
+#include "TestSupport.h"
+
+using voztest::RemoveTree;
 
 namespace {
 
@@ -116,23 +119,6 @@ std::string ReadBytes(const std::string& path) {
 std::string AsString(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void RemoveTree(const std::string& folder) {
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = f.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string p = folder + "\\" + name;
-      SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(p);
-      else DeleteFileA(p.c_str());
-    } while (FindNextFileA(h, &f));
-    FindClose(h);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
 
 // Every file and folder below folder, relative, sorted; folders end in "\".
 std::vector<std::string> ListTree(const std::string& folder, const std::string& prefix = "") {

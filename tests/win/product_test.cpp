@@ -26,6 +26,9 @@
 
 #include "VozDecode.h"
 #include "VozFormat.h"
+#include "TestSupport.h"
+
+using voztest::RemoveTree;
 
 namespace {
 
@@ -113,25 +116,6 @@ void ListFiles(const std::string& root, const std::string& relative, std::vector
       out->push_back(rel);
   } while (FindNextFileA(find, &e));
   FindClose(find);
-}
-
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA e;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &e);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = e.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string child = path + "\\" + name;
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(child);
-      else
-        DeleteFileA(child.c_str());
-    } while (FindNextFileA(find, &e));
-    FindClose(find);
-  }
-  RemoveDirectoryA(path.c_str());
 }
 
 // A fresh folder under the temp folder, removed with its content at the end.
@@ -702,7 +686,8 @@ TEST_P(ProductPayload, RemoverTakesTheInstallationAwayAndKeepsUserFiles) {
 
     // Every installed file but the running uninstaller is gone.
     for (const std::string& rel : installed) {
-      if (rel != "remover.exe") {
+      // "/S" keeps the user's query folders.
+      if (rel != "remover.exe" && rel.compare(0, 8, "Queries\\") != 0) {
         EXPECT_FALSE(FileExists(dest.path + "\\" + rel)) << rel;
       }
     }
@@ -710,19 +695,18 @@ TEST_P(ProductPayload, RemoverTakesTheInstallationAwayAndKeepsUserFiles) {
     EXPECT_FALSE(FolderExists(dest.path + "\\Help"));
     EXPECT_FALSE(FolderExists(dest.path + "\\Plugins"));
     EXPECT_EQ(userFiles, FileExists(dest.path + "\\Library\\report.txt"));
-    EXPECT_EQ(userFiles, FolderExists(dest.path + "\\Queries"));
+    EXPECT_TRUE(FileExists(dest.path + "\\" + p.queryFile));
     EXPECT_FALSE(entry.Exists()) << "the uninstall entry naming this uninstaller stays";
     EXPECT_FALSE(FileExists(ourLink));
     EXPECT_TRUE(FileExists(otherLink));
     DeleteFileA(otherLink.c_str());
     DeleteFileA(ourLink.c_str());
 
-    // Windows is asked to delete the uninstaller (and the folder, once it
-    // is empty) at the next restart.
+    // Windows is asked to delete the uninstaller at the next restart.
     std::vector<std::string> pending = PendingDeletes(dest.path, true);
     ASSERT_FALSE(pending.empty());
     EXPECT_NE(Upper(pending[0]).find("REMOVER.EXE"), std::string::npos) << pending[0];
-    EXPECT_EQ(pending.size(), userFiles ? 1u : 2u);
+    EXPECT_EQ(pending.size(), 1u) << "the folder still holds the query folders";
   }
 }
 

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "ShortUtl.h"
+#include "TestSupport.h"
+
+using voztest::RemoveTree;
 
 namespace {
 
@@ -23,23 +26,6 @@ class TempFolderTest : public ::testing::Test {
     ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr)) << root_;
   }
   void TearDown() override { RemoveTree(root_); }
-
-  static void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA f;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string name = f.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string p = folder + "\\" + name;
-        SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(p);
-        else DeleteFileA(p.c_str());
-      } while (FindNextFileA(h, &f));
-      FindClose(h);
-    }
-    RemoveDirectoryA(folder.c_str());
-  }
 
   void MakeFile(const std::string& path) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,0 +1,41 @@
+# Shared by the end-to-end scripts: Wine for a given prefix, an Xvfb of our
+# own, and small checks. Sourced, not run.
+e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+WINE=$("$e2e_root/scripts/find-wine")
+WINESERVER=$(dirname "$WINE")/wineserver
+[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || echo wineserver)
+export WINE WINESERVER
+export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+
+e2e_xvfb_pid=""
+# Starts an Xvfb of 1024 x 768 x 24 on the first free display and exports DISPLAY.
+e2e_start_xvfb() {
+  local n
+  for n in $(seq 150 250); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    e2e_xvfb_pid=$!
+    for _ in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$e2e_xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$e2e_xvfb_pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then export DISPLAY=":$n"; return 0; fi
+    e2e_xvfb_pid=""
+  done
+  echo "e2e: could not start Xvfb" >&2
+  return 1
+}
+
+e2e_stop() {
+  if [ -n "${WINEPREFIX:-}" ]; then "$WINESERVER" -k >/dev/null 2>&1 || true; fi
+  if [ -n "$e2e_xvfb_pid" ]; then kill "$e2e_xvfb_pid" 2>/dev/null || true; wait "$e2e_xvfb_pid" 2>/dev/null || true; fi
+  e2e_xvfb_pid=""
+}
+
+# A Unix path as Wine's Z: drive names it.
+e2e_winpath() { local p=$1; p=${p//\//\\}; echo "Z:$p"; }
+
+e2e_failures=0
+e2e_fail() { echo "CHECK FAILED: $*"; e2e_failures=$((e2e_failures + 1)); }
+e2e_ok() { echo "ok: $*"; }
