@@ -1,4 +1,5 @@
 #include "ProductUtil.h"
+#include "VendorNames.h"
 
 #include <cstring>
 
@@ -105,4 +106,13 @@ bool StartsWithTextAscii(const std::string& text, const std::string& prefix) {
   for (size_t i = 0; i < prefix.size(); ++i)
     if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
   return true;
+}
+
+std::string SharedVendorFolder() {
+  std::string common;
+  if (!ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir",
+                        MAX_PATH - 1, &common))
+    common = "C:";
+  while (!common.empty() && common.back() == '\\') common.pop_back();
+  return common + VENDOR_FOLDER;
 }

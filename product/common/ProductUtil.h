@@ -36,6 +36,11 @@ bool ReadRegistryText(HKEY root, const char* key, const char* value, size_t maxC
 // folder lacks mainProgram).
 std::string InstalledProductFolder(const char* fullName, const char* mainProgram);
 
+// The vendor's folder under the common-files folder (as the registry gives
+// it, or "C:" when it cannot be read): where the setups put the search-box
+// helper and its lock file.
+std::string SharedVendorFolder();
+
 // Case-insensitive (ASCII) equality and prefix tests.
 bool SameTextAscii(const std::string& a, const std::string& b);
 bool StartsWithTextAscii(const std::string& text, const std::string& prefix);

@@ -363,17 +363,6 @@ void RemoveBrowserButton() {
     Leave(std::string("the browser button HKEY_LOCAL_MACHINE\\") + kButtonKey);
 }
 
-// The common-files folder as the registry gives it, or "C:" when it cannot
-// be read, followed by the vendor folder: where the setup put the helper.
-std::string SharedVendorFolder() {
-  std::string common;
-  if (!ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir",
-                        MAX_PATH - 1, &common))
-    common = "C:";
-  while (!common.empty() && common.back() == '\\') common.pop_back();
-  return common + VENDOR_FOLDER;
-}
-
 // The helper serves every product of the vendor: it stays while any of
 // them is installed in a folder other than this one (the other product, or
 // another installation of this one).

@@ -37,17 +37,6 @@ constexpr TSearchTarget kTargets[] = {{"Perusant", "Perus.exe"}, {"Mailvane", "M
 HINSTANCE Instance;
 HWND SearchField;
 
-// The common-files folder as the registry gives it, or "C:" when it cannot
-// be read, followed by the vendor folder: the same folder the setups use.
-std::string SharedVendorFolder() {
-  std::string common;
-  if (!ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir",
-                        MAX_PATH - 1, &common))
-    common = "C:";
-  while (!common.empty() && common.back() == '\\') common.pop_back();
-  return common + VENDOR_FOLDER;
-}
-
 // Creates the lock file with the window handle in its first 4 bytes and
 // returns it open for reading with read sharing only: readers get in,
 // deleting and rewriting fail. INVALID_HANDLE_VALUE when another helper

@@ -25,13 +25,6 @@ rm -rf "$run" "$screens"
 mkdir -p "$run" "$screens"
 cp -a "$work/pristine/prefix" "$run/prefix"
 export WINEPREFIX=$run/prefix
-# wineboot links the user's shell folders (Desktop, Documents, ...) to the
-# Linux home folder; a case must not write there, so they become plain
-# folders of this prefix.
-for link in "$run/prefix/drive_c/users"/*/*; do
-  [ -L "$link" ] || continue
-  rm -f "$link" && mkdir "$link"
-done
 trap e2e_stop EXIT
 e2e_start_xvfb || exit 1
 drive_c=$WINEPREFIX/drive_c

@@ -16,7 +16,7 @@ rm -rf "$work/pristine"
 mkdir -p "$work/pristine"
 export WINEPREFIX=$work/pristine/prefix
 trap e2e_stop EXIT
-( unset DISPLAY; "$WINE" wineboot -i >/dev/null 2>&1 || true )
+( unset DISPLAY; "$e2e_root/scripts/wine-boot" )
 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v VozE2E /d 1024x768 /f >/dev/null 2>&1
 "$WINESERVER" -w
 [ -f "$WINEPREFIX/system.reg" ] || { echo "e2e-prepare: wineboot made no prefix" >&2; exit 1; }

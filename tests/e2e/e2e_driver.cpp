@@ -46,6 +46,7 @@
 
 #include "Profile.h"
 #include "resource.h"
+#include "PngFile.h"
 
 namespace {
 
@@ -81,19 +82,6 @@ std::string Shown(const std::string& text) {
 
 // ---- Screenshots ---------------------------------------------------------------
 
-void PutU32BE(std::string& s, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<char>(v >> shift));
-}
-
-void PngChunk(std::string& png, const char* type, const std::string& data) {
-    PutU32BE(png, static_cast<uint32_t>(data.size()));
-    const size_t start = png.size();
-    png += type;
-    png += data;
-    const auto* bytes = reinterpret_cast<const Bytef*>(png.data() + start);
-    PutU32BE(png, static_cast<uint32_t>(crc32(0, bytes, static_cast<uInt>(png.size() - start))));
-}
-
 // The whole virtual desktop as an RGB PNG.
 bool SaveScreen(const std::string& path) {
     HDC screen = GetDC(nullptr);
@@ -114,37 +102,13 @@ bool SaveScreen(const std::string& path) {
     HGDIOBJ old = SelectObject(memory, dib);
     BitBlt(memory, 0, 0, kScreenWidth, kScreenHeight, screen, 0, 0, SRCCOPY);
     GdiFlush();
-    std::string raw;
-    raw.reserve(static_cast<size_t>(kScreenHeight) * (1 + 3 * kScreenWidth));
-    const auto* px = static_cast<const uint32_t*>(bits);
-    for (int y = 0; y < kScreenHeight; ++y) {
-        raw.push_back(0);
-        for (int x = 0; x < kScreenWidth; ++x) {
-            const uint32_t c = px[static_cast<size_t>(y) * kScreenWidth + x];
-            raw.push_back(static_cast<char>(c >> 16));
-            raw.push_back(static_cast<char>(c >> 8));
-            raw.push_back(static_cast<char>(c));
-        }
-    }
+    const std::string png = voztest::PngFromPixels(static_cast<const uint32_t*>(bits), kScreenWidth, kScreenHeight,
+                                                   static_cast<size_t>(kScreenWidth));
     SelectObject(memory, old);
     DeleteDC(memory);
     DeleteObject(dib);
     ReleaseDC(nullptr, screen);
-
-    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-    std::string packed(packedSize, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(raw.data()),
-                  static_cast<uLong>(raw.size()), 6) != Z_OK)
-        return false;
-    packed.resize(packedSize);
-    std::string header;
-    PutU32BE(header, kScreenWidth);
-    PutU32BE(header, kScreenHeight);
-    header += std::string("\x08\x02\x00\x00\x00", 5);
-    std::string png = "\x89PNG\r\n\x1a\n";
-    PngChunk(png, "IHDR", header);
-    PngChunk(png, "IDAT", packed);
-    PngChunk(png, "IEND", "");
+    if (png.empty()) return false;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;

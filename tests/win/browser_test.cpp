@@ -27,6 +27,7 @@
 #endif
 
 using voztest::RemoveTree;
+using voztest::FileExists;
 
 namespace {
 
@@ -40,11 +41,6 @@ std::string WinePath(std::string path) {
 
 std::string FakeHelper(const char* version) {
   return WinePath(VOZ_FAKE_HELPER_DIR) + "\\browser_fakehelper_" + version + ".exe";
-}
-
-bool FileExists(const std::string& path) {
-  const DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 DWORD FileSize(const std::string& path) {

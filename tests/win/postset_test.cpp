@@ -30,6 +30,13 @@
 #include "PostSet.h"
 #include "Profile.h"
 #include "shortcut.h"
+#include "TestSupport.h"
+
+using voztest::FileExists;
+using voztest::FolderExists;
+using voztest::Upper;
+using voztest::ReadBytes;
+using voztest::WriteBytes;
 
 namespace {
 
@@ -46,43 +53,6 @@ std::string Payload() {
   const char* env = getenv("VOZ_PRODUCT_PAYLOAD");
   if (!env || !*env) return std::string();
   return WinePath(env) + (VOZ_FEATURE_BROWSER_BUTTON ? "\\A" : "\\B");
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-bool FileExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool ReadBytes(const std::string& path, std::string* data) {
-  data->clear();
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD size = GetFileSize(f, nullptr);
-  data->resize(size);
-  DWORD got = 0;
-  bool ok = size == 0 || (ReadFile(f, data->data(), size, &got, nullptr) && got == size);
-  CloseHandle(f);
-  return ok;
-}
-
-bool WriteBytes(const std::string& path, const std::string& data) {
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = data.empty() || (WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-                             written == data.size());
-  return CloseHandle(f) && ok;
 }
 
 // Names (files and folders) directly in folder that match pattern.

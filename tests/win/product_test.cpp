@@ -29,6 +29,12 @@
 #include "TestSupport.h"
 
 using voztest::RemoveTree;
+using voztest::FileExists;
+using voztest::FolderExists;
+using voztest::Upper;
+using voztest::ReadBytes;
+using voztest::WriteBytes;
+using voztest::PendingDeletes;
 
 namespace {
 
@@ -67,38 +73,6 @@ std::string PayloadRoot() {
 }
 
 std::string Payload(const TProduct& p) { return PayloadRoot() + "\\" + p.id; }
-
-bool FileExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool ReadBytes(const std::string& path, std::string* data) {
-  data->clear();
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD size = GetFileSize(f, nullptr);
-  data->resize(size);
-  DWORD got = 0;
-  bool ok = size == 0 || (ReadFile(f, data->data(), size, &got, nullptr) && got == size);
-  CloseHandle(f);
-  return ok;
-}
-
-bool WriteBytes(const std::string& path, const std::string& data) {
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = data.empty() || (WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-                             written == data.size());
-  return CloseHandle(f) && ok;
-}
 
 // Relative paths of every file below root.
 void ListFiles(const std::string& root, const std::string& relative, std::vector<std::string>* out) {
@@ -271,12 +245,6 @@ std::string SharedVendorFolder() {
     RegCloseKey(key);
   }
   return std::string(common) + "\\Ovantis";
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
 }
 
 class ProductPayload : public ::testing::TestWithParam<TProduct> {
@@ -541,48 +509,6 @@ TEST_P(ProductPayload, CacheToolEmptiesThePageCache) {
 
 // ---- The uninstaller ---------------------------------------------------------
 
-constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-
-// The entries of PendingFileRenameOperations (source, target pairs) whose
-// source lies in folder; with remove, they are also taken out of the value.
-std::vector<std::string> PendingDeletes(const std::string& folder, bool remove) {
-  std::vector<std::string> found;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-    return found;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-      type == REG_MULTI_SZ) {
-    std::string data(size + 2, '\0');
-    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                         &size) == ERROR_SUCCESS) {
-      // Pairs of source and target; a deletion has an empty target, so the
-      // list is cut by its size, not by the first empty string.
-      std::vector<std::string> items;
-      for (size_t at = 0; at < size;) {
-        items.emplace_back(data.c_str() + at);
-        at += items.back().size() + 1;
-      }
-      std::string kept;
-      for (size_t i = 0; i + 1 < items.size(); i += 2) {
-        if (Upper(items[i]).find(Upper(folder)) != std::string::npos) {
-          found.push_back(items[i]);
-        } else {
-          kept += items[i] + '\0' + items[i + 1] + '\0';
-        }
-      }
-      if (remove && !found.empty()) {
-        if (kept.empty())
-          RegDeleteValueA(key, "PendingFileRenameOperations");
-        else
-          RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
-                         reinterpret_cast<const BYTE*>(kept.data()), static_cast<DWORD>(kept.size() + 1));
-      }
-    }
-  }
-  RegCloseKey(key);
-  return found;
-}
 
 // Saves the product's uninstall entry and puts it back at the end.
 struct TUninstallEntry {

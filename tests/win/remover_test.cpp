@@ -20,6 +20,13 @@
 #include <vector>
 
 #include "ProductNames.h"
+#include "TestSupport.h"
+
+using voztest::FileExists;
+using voztest::FolderExists;
+using voztest::Upper;
+using voztest::WriteBytes;
+using voztest::PendingDeletes;
 
 namespace {
 
@@ -43,7 +50,6 @@ constexpr char kOtherUninstallPrefix[] = PRODUCT_UNINSTALL_ROOT;
 constexpr char kButtonKey[] =
     "Software\\Microsoft\\Internet Explorer\\Extensions\\{5B1E0A77-3C42-4D19-8E6F-27A9C0D4B312}";
 constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 // ---- Files ------------------------------------------------------------------
 
@@ -54,25 +60,6 @@ std::string HostPath(const char* path) {
   for (char& c : p)
     if (c == '/') c = '\\';
   return p;
-}
-
-bool FileExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool WriteBytes(const std::string& path, const std::string& data) {
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = data.empty() || (WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-                             written == data.size());
-  return CloseHandle(f) && ok;
 }
 
 std::string ReadBytes(const std::string& path) {
@@ -198,50 +185,6 @@ void DeleteValue(HKEY root, const std::string& key, const char* value) {
   if (RegOpenKeyExA(root, key.c_str(), 0, KEY_SET_VALUE, &k) != ERROR_SUCCESS) return;
   RegDeleteValueA(k, value);
   RegCloseKey(k);
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-// The deletions Windows was asked to do at the next restart below folder;
-// with remove, they are taken out of the list again.
-std::vector<std::string> PendingDeletes(const std::string& folder, bool remove) {
-  std::vector<std::string> found;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-    return found;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-      type == REG_MULTI_SZ) {
-    std::string data(size + 2, '\0');
-    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                         &size) == ERROR_SUCCESS) {
-      std::vector<std::string> items;
-      for (size_t at = 0; at < size;) {
-        items.emplace_back(data.c_str() + at);
-        at += items.back().size() + 1;
-      }
-      std::string kept;
-      for (size_t i = 0; i + 1 < items.size(); i += 2) {
-        if (Upper(items[i]).find(Upper(folder)) != std::string::npos)
-          found.push_back(items[i]);
-        else
-          kept += items[i] + '\0' + items[i + 1] + '\0';
-      }
-      if (remove && !found.empty()) {
-        if (kept.empty())
-          RegDeleteValueA(key, "PendingFileRenameOperations");
-        else
-          RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
-                         reinterpret_cast<const BYTE*>(kept.data()), static_cast<DWORD>(kept.size() + 1));
-      }
-    }
-  }
-  RegCloseKey(key);
-  return found;
 }
 
 // ---- The uninstaller's process and its message boxes -------------------------

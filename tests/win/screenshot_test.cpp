@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "PngFile.h"
 
 namespace {
 
@@ -141,67 +142,9 @@ bool WriteAll(const std::string& path, const std::string& bytes) {
     return WriteMemoryToFile(bytes.data(), bytes.size(), path);
 }
 
-void PutU32BE(std::string& s, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<char>(v >> shift));
-}
-
-uint32_t Crc32(const std::string& s, size_t from) {
-    uint32_t crc = 0xFFFFFFFF;
-    for (size_t i = from; i < s.size(); ++i) {
-        crc ^= static_cast<unsigned char>(s[i]);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
-void PngChunk(std::string& png, const char* type, const std::string& data) {
-    PutU32BE(png, static_cast<uint32_t>(data.size()));
-    const size_t start = png.size();
-    png += type;
-    png += data;
-    PutU32BE(png, Crc32(png, start));
-}
-
-// RGB PNG with stored (uncompressed) deflate blocks: no library needed.
+// RGB PNG of the shot.
 std::string PngBytes(const TPixels& p) {
-    std::string raw;
-    raw.reserve(static_cast<size_t>(p.height) * (1 + 3 * p.width));
-    for (int y = 0; y < p.height; ++y) {
-        raw.push_back(0);  // filter: none
-        for (int x = 0; x < p.width; ++x) {
-            const uint32_t c = p.At(x, y);
-            raw.push_back(static_cast<char>(c >> 16));
-            raw.push_back(static_cast<char>(c >> 8));
-            raw.push_back(static_cast<char>(c));
-        }
-    }
-    std::string z = "\x78\x01";
-    for (size_t at = 0; at < raw.size();) {
-        const size_t n = raw.size() - at < 65535 ? raw.size() - at : 65535;
-        z.push_back(at + n == raw.size() ? 1 : 0);
-        z.push_back(static_cast<char>(n & 0xFF));
-        z.push_back(static_cast<char>(n >> 8));
-        z.push_back(static_cast<char>(~n & 0xFF));
-        z.push_back(static_cast<char>((~n >> 8) & 0xFF));
-        z.append(raw, at, n);
-        at += n;
-    }
-    uint32_t a = 1, b = 0;
-    for (unsigned char c : raw) {
-        a = (a + c) % 65521;
-        b = (b + a) % 65521;
-    }
-    PutU32BE(z, b << 16 | a);
-
-    std::string header;
-    PutU32BE(header, static_cast<uint32_t>(p.width));
-    PutU32BE(header, static_cast<uint32_t>(p.height));
-    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
-    std::string png = "\x89PNG\r\n\x1a\n";
-    PngChunk(png, "IHDR", header);
-    PngChunk(png, "IDAT", z);
-    PngChunk(png, "IEND", "");
-    return png;
+    return voztest::PngFromPixels(p.px.data(), p.width, p.height, static_cast<size_t>(p.width));
 }
 
 std::string BmpBytes(const TPixels& p) {

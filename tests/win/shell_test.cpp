@@ -28,6 +28,8 @@
 #include "TestSupport.h"
 
 using voztest::RemoveTree;
+using voztest::FileExists;
+using voztest::FolderExists;
 
 namespace {
 
@@ -36,16 +38,6 @@ constexpr BYTE kInheritBoth = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
 constexpr char kEveryoneSid[] = "S-1-1-0";
 
 // ---- Files ----------------------------------------------------------------
-
-bool FileExists(const std::string& path) {
-  const DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-bool FolderExists(const std::string& path) {
-  const DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 void WriteTextFile(const std::string& path, const std::string& content) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
