@@ -118,11 +118,12 @@ bool CreateLink(const std::string& target, const std::string& folder, const std:
 
   WCHAR wideName[MAX_PATH];
   if (MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, wideName, MAX_PATH) == 0) return false;
-  /* ok = */ (void)DeleteFileW(wideName);
+  // DeleteFileW does nothing on Windows 98/Me: delete by the ANSI name.
+  /* ok = */ (void)DeleteFileA(linkFile.c_str());
 
   if (notify) SHChangeNotify(kNotifyUpdateDir, SHCNF_PATHA, folder.c_str(), nullptr);
   const bool saved = SUCCEEDED(file.p->Save(wideName, TRUE));
-  if (!saved) (void)DeleteFileW(wideName);  // no half-written link stays behind
+  if (!saved) (void)DeleteFileA(linkFile.c_str());  // no half-written link stays behind
   if (notify) SHChangeNotify(kNotifyUpdateDir, SHCNF_PATHA, folder.c_str(), nullptr);
   return saved;
 }

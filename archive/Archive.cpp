@@ -58,17 +58,11 @@ struct TFileGuard {
   }
 };
 
-bool FileSeek(HANDLE h, uint64_t offset) {
-  LARGE_INTEGER li;
-  li.QuadPart = static_cast<LONGLONG>(offset);
-  return SetFilePointerEx(h, li, nullptr, FILE_BEGIN) != FALSE;
-}
-
 // Reads up to count bytes at offset. False on an input error; *got holds
 // the bytes actually read (fewer at the end of the file).
 bool FileReadAt(HANDLE h, uint64_t offset, void* buffer, DWORD count, DWORD* got) {
   *got = 0;
-  if (!FileSeek(h, offset)) return false;
+  if (!SeekFileTo(h, offset)) return false;
   return ReadFile(h, buffer, count, got, nullptr) != FALSE;
 }
 
@@ -205,13 +199,12 @@ bool ExtractPayloadFrom(const std::string& programPath, const std::string& desti
     TFileGuard program;
     TFileGuard temp;
     std::vector<char> chunk(kChunkSize);
-    LARGE_INTEGER size;
+    uint64_t fileSize = 0;
     uint64_t start = 0, end = 0;
 
     program.h = CreateFileA(programPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ioOk = program.IsOpen() && GetFileSizeEx(program.h, &size) != FALSE;
-    const uint64_t fileSize = ioOk ? static_cast<uint64_t>(size.QuadPart) : 0;
+    ioOk = program.IsOpen() && OpenFileSize(program.h, &fileSize);
     ioOk = ioOk && FindArchiveStart(program.h, fileSize, pump, &chunk, &start);
     ioOk = ioOk && FindArchiveEnd(program.h, fileSize, start, &end);
 
@@ -219,7 +212,7 @@ bool ExtractPayloadFrom(const std::string& programPath, const std::string& desti
       tempTried = true;
       temp.h = CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-      ioOk = temp.IsOpen() && FileSeek(program.h, start);
+      ioOk = temp.IsOpen() && SeekFileTo(program.h, start);
     }
     for (uint64_t pos = start; ioOk && pos < end;) {
       CallPump(pump);

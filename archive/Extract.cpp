@@ -70,9 +70,7 @@ bool WriteAll(HANDLE file, const void* buffer, size_t count) {
 }
 
 bool SeekTo(HANDLE file, int64_t position) {
-  LARGE_INTEGER to;
-  to.QuadPart = position;
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
+  return position >= 0 && SeekFileTo(file, static_cast<uint64_t>(position));
 }
 
 // Extraction state: one extraction at a time (the decoder is module state too).
@@ -219,9 +217,9 @@ int32_t RunExtraction(TExtraction* x, const std::string& archivePath, const std:
   x->archive = CreateFileA(archivePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (x->archive == INVALID_HANDLE_VALUE) return kExtractCannotOpen;
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(x->archive, &size)) return kExtractIoError;
-  const int64_t archiveSize = size.QuadPart;
+  uint64_t size = 0;
+  if (!OpenFileSize(x->archive, &size) || size > static_cast<uint64_t>(INT64_MAX)) return kExtractIoError;
+  const int64_t archiveSize = static_cast<int64_t>(size);
 
   int32_t result = UnscrambleAndCheck(x, archiveSize, password);
   if (result != kExtractOk) return result;
@@ -281,12 +279,12 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool ok = false;
-  LARGE_INTEGER size;
+  uint64_t size = 0;
   // The decoders take 32-bit lengths; a larger file cannot be a reference or a patch.
-  if (GetFileSizeEx(file, &size) && size.QuadPart >= 0 && size.QuadPart <= INT32_MAX) {
+  if (OpenFileSize(file, &size) && size <= INT32_MAX) {
     try {
-      data->resize(static_cast<size_t>(size.QuadPart));
-      ok = ReadUpTo(file, data->data(), static_cast<DWORD>(data->size())) == size.QuadPart;
+      data->resize(static_cast<size_t>(size));
+      ok = ReadUpTo(file, data->data(), static_cast<DWORD>(data->size())) == static_cast<int64_t>(size);
     } catch (const std::bad_alloc&) {
       ok = false;
     }

@@ -116,3 +116,21 @@ void CreateFolderChain(const std::string& path) {
   CreateFolderChain(parent);
   /* ok = */ (void)CreateDirectoryA(p.c_str(), nullptr);  // exists, denied, bad name: the caller finds out
 }
+
+bool OpenFileSize(HANDLE file, uint64_t* size) {
+  DWORD high = 0;
+  SetLastError(NO_ERROR);
+  const DWORD low = GetFileSize(file, &high);
+  // All ones is also a valid low half: only the error code tells them apart.
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+  *size = (static_cast<uint64_t>(high) << 32) | low;
+  return true;
+}
+
+bool SeekFileTo(HANDLE file, uint64_t offset) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  LONG high = static_cast<LONG>(offset >> 32);
+  SetLastError(NO_ERROR);
+  const DWORD low = SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+  return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+}

@@ -27,6 +27,14 @@ std::string UpperCaseAscii(const std::string& s);
 // is not a valid DOS date and time). The handle needs write-attribute access.
 DWORD SetFileDosTime(HANDLE file, uint32_t dosStamp);
 
+// Size of an open file, through GetFileSize (which every Win32 system has;
+// GetFileSizeEx does not exist before Windows 2000). False on an error.
+bool OpenFileSize(HANDLE file, uint64_t* size);
+
+// Moves an open file's pointer to offset from its start, through
+// SetFilePointer (SetFilePointerEx does not exist before Windows 2000).
+bool SeekFileTo(HANDLE file, uint64_t offset);
+
 // 1-based position of the last byte of s that occurs in delimiters; 0 if none.
 size_t LastDelimiterPos(const std::string& delimiters, const std::string& s);
 

@@ -20,7 +20,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "WinNTFuncts.h"
@@ -448,17 +447,30 @@ TEST_F(ShellTest, LinkPathLongerThanBufferFails) {
   EXPECT_FALSE(FileExists(base_ + "\\NoSuchFolder\\Link.lnk"));
 }
 
+struct TLinkWorker {
+  std::string folder;
+  bool* created;
+  HRESULT* multiThreaded;
+};
+
+DWORD WINAPI LinkOnMultiThreadedApartment(LPVOID param) {
+  TLinkWorker& w = *static_cast<TLinkWorker*>(param);
+  // An apartment of the other model makes CoInitialize fail on this thread.
+  *w.multiThreaded = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  *w.created = CreateLink(w.folder + "\\Tool.exe", w.folder, "Tool", false, 0);
+  if (SUCCEEDED(*w.multiThreaded)) CoUninitialize();
+  return 0;
+}
+
 TEST_F(ShellTest, LinkFailsWithoutCreatingAnythingWhenComCannotStart) {
   WriteTextFile(base_ + "\\Tool.exe", "MZ");
   bool created = true;
   HRESULT multiThreaded = E_FAIL;
-  std::thread worker([&] {
-    // An apartment of the other model makes CoInitialize fail on this thread.
-    multiThreaded = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    created = CreateLink(base_ + "\\Tool.exe", base_, "Tool", false, 0);
-    if (SUCCEEDED(multiThreaded)) CoUninitialize();
-  });
-  worker.join();
+  TLinkWorker job{base_, &created, &multiThreaded};
+  HANDLE worker = CreateThread(nullptr, 0, LinkOnMultiThreadedApartment, &job, 0, nullptr);
+  ASSERT_NE(worker, nullptr);
+  WaitForSingleObject(worker, INFINITE);
+  CloseHandle(worker);
   ASSERT_TRUE(SUCCEEDED(multiThreaded));
   EXPECT_FALSE(created);
   EXPECT_FALSE(FileExists(base_ + "\\Tool.lnk"));

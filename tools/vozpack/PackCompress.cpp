@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <thread>
 
 #include "CRC_32.h"
 #include "VozEncode.h"
@@ -101,45 +100,46 @@ const char* CompressorName(const TCompressOptions& options) {
   return "zlib";
 }
 
-void ParallelFor(size_t count, int threads, void (*work)(size_t index, void* user), void* user) {
-  unsigned n = threads > 0 ? static_cast<unsigned>(threads) : std::max(1u, std::thread::hardware_concurrency());
-  n = static_cast<unsigned>(std::min<size_t>({n, 64u, count}));
-  std::atomic<size_t> next{0};
-  auto loop = [&]() {
-    for (size_t i; (i = next.fetch_add(1)) < count;) work(i, user);
-  };
-  std::vector<std::thread> workers;
-  for (unsigned t = 1; t < n; t++) workers.emplace_back(loop);
-  loop();
-  for (std::thread& t : workers) t.join();
+namespace {
+
+struct TEncodeWork {
+  const std::vector<TBlockJob>* jobs;
+  const TCompressOptions* options;
+  std::vector<std::vector<uint8_t>>* blocks;
+  TBlockProgressProc progress;
+  void* progressUser;
+  std::atomic<uint64_t> done{0};
+  std::atomic<bool> failed{false};
+  std::atomic<bool> reporting{false};  // one progress report at a time
+};
+
+void EncodeJob(size_t i, void* user) {
+  TEncodeWork& w = *static_cast<TEncodeWork*>(user);
+  if (w.failed.load()) return;
+  const TBlockJob& job = (*w.jobs)[i];
+  if (!EncodeOneBlock(job, *w.options, &(*w.blocks)[i])) w.failed.store(true);
+  w.done.fetch_add(static_cast<uint64_t>(job.length));
+  if (w.progress != nullptr && !w.reporting.exchange(true)) {
+    w.progress(w.done.load(), w.progressUser);
+    w.reporting.store(false);
+  }
 }
+
+}  // namespace
 
 bool EncodeBlocks(const std::vector<TBlockJob>& jobs, const TCompressOptions& options,
                   std::vector<std::vector<uint8_t>>* blocks, TBlockProgressProc progress,
                   void* progressUser) {
   blocks->assign(jobs.size(), {});
   if (jobs.empty()) return true;
-  unsigned threads = options.threads > 0 ? static_cast<unsigned>(options.threads)
-                                         : std::max(1u, std::thread::hardware_concurrency());
-  threads = std::min<unsigned>({threads, 64u, static_cast<unsigned>(jobs.size())});
-
-  std::atomic<size_t> next{0};
-  std::atomic<uint64_t> done{0};
-  std::atomic<bool> failed{false};
-  // Workers take jobs in order; each job's result goes to its own slot.
-  auto work = [&](bool reporter) {
-    for (;;) {
-      const size_t i = next.fetch_add(1);
-      if (i >= jobs.size() || failed.load()) return;
-      if (!EncodeOneBlock(jobs[i], options, &(*blocks)[i])) failed.store(true);
-      done.fetch_add(static_cast<uint64_t>(jobs[i].length));
-      if (reporter && progress != nullptr) progress(done.load(), progressUser);
-    }
-  };
-  std::vector<std::thread> workers;
-  for (unsigned t = 1; t < threads; t++) workers.emplace_back(work, false);
-  work(true);
-  for (std::thread& t : workers) t.join();
-  if (progress != nullptr) progress(done.load(), progressUser);
-  return !failed.load();
+  // Each job's result goes to its own slot, whichever thread makes it.
+  TEncodeWork work;
+  work.jobs = &jobs;
+  work.options = &options;
+  work.blocks = blocks;
+  work.progress = progress;
+  work.progressUser = progressUser;
+  ParallelFor(jobs.size(), options.threads, EncodeJob, &work);
+  if (progress != nullptr) progress(work.done.load(), progressUser);
+  return !work.failed.load();
 }

@@ -15,7 +15,6 @@
 #include <climits>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "PackCommands.h"
 #include "VozDecode.h"
@@ -205,20 +204,21 @@ void MatchDelta(const uint8_t* base, size_t baseLength, const uint8_t* target, s
   BuildIndex(base, baseLength, &index);
   const size_t segments = std::max<size_t>(1, (targetLength + kSegment - 1) / kSegment);
   std::vector<std::vector<TDeltaCommand>> parts(segments);
-  unsigned workers = threads > 0 ? static_cast<unsigned>(threads)
-                                 : std::max(1u, std::thread::hardware_concurrency());
-  workers = static_cast<unsigned>(std::min<size_t>(workers, segments));
-  std::vector<std::thread> pool;
-  for (unsigned w = 0; w < workers; w++) {
-    pool.emplace_back([&, w] {
-      for (size_t s = w; s < segments; s += workers) {
+  struct TSegmentWork {
+    const TBaseIndex* index;
+    const uint8_t* target;
+    size_t targetLength;
+    std::vector<std::vector<TDeltaCommand>>* parts;
+  } work{&index, target, targetLength, &parts};
+  ParallelFor(
+      segments, threads,
+      [](size_t s, void* user) {
+        const TSegmentWork& w = *static_cast<const TSegmentWork*>(user);
         const size_t begin = s * kSegment;
-        const size_t end = std::min(targetLength, begin + kSegment);
-        MatchSegment(index, target, begin, end, &parts[s]);
-      }
-    });
-  }
-  for (std::thread& t : pool) t.join();
+        const size_t end = std::min(w.targetLength, begin + kSegment);
+        MatchSegment(*w.index, w.target, begin, end, &(*w.parts)[s]);
+      },
+      &work);
   for (const auto& part : parts) commands->insert(commands->end(), part.begin(), part.end());
 }
 

@@ -2,6 +2,8 @@
 // POSIX and Windows (file times, permissions, temp files, names).
 #include "PackPlatform.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -20,6 +22,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
 #endif
 
 FILE* OpenFile(const fs::path& path, const char* mode) {
@@ -382,5 +386,67 @@ bool StderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 #else
   return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+// ---- Worker threads ----------------------------------------------------------
+// Plain Win32 threads on Windows: the Windows build has no thread library of
+// the C++ runtime (it is built without the POSIX thread layer).
+
+namespace {
+
+struct TParallelWork {
+  size_t count;
+  void (*work)(size_t index, void* user);
+  void* user;
+  std::atomic<size_t> next{0};
+};
+
+void RunParallelWork(TParallelWork* w) {
+  for (size_t i; (i = w->next.fetch_add(1)) < w->count;) w->work(i, w->user);
+}
+
+#ifdef _WIN32
+DWORD WINAPI ParallelThread(LPVOID param) {
+  RunParallelWork(static_cast<TParallelWork*>(param));
+  return 0;
+}
+#endif
+
+unsigned CoreCount() {
+#ifdef _WIN32
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return std::max<unsigned>(1, info.dwNumberOfProcessors);
+#else
+  return std::max(1u, std::thread::hardware_concurrency());
+#endif
+}
+
+}  // namespace
+
+void ParallelFor(size_t count, int threads, void (*work)(size_t index, void* user), void* user) {
+  unsigned n = threads > 0 ? static_cast<unsigned>(threads) : CoreCount();
+  n = static_cast<unsigned>(std::min<size_t>({n, 64u, count}));
+  TParallelWork w;
+  w.count = count;
+  w.work = work;
+  w.user = user;
+#ifdef _WIN32
+  // A thread that cannot be started leaves its share to the others.
+  HANDLE handles[64];
+  DWORD started = 0;
+  for (unsigned t = 1; t < n; t++) {
+    HANDLE h = CreateThread(nullptr, 0, ParallelThread, &w, 0, nullptr);
+    if (h != nullptr) handles[started++] = h;
+  }
+  RunParallelWork(&w);
+  if (started > 0) WaitForMultipleObjects(started, handles, TRUE, INFINITE);
+  for (DWORD t = 0; t < started; t++) CloseHandle(handles[t]);
+#else
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < n; t++) pool.emplace_back(RunParallelWork, &w);
+  RunParallelWork(&w);
+  for (std::thread& t : pool) t.join();
 #endif
 }

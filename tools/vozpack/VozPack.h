@@ -44,8 +44,8 @@ struct TBlockJob {
   int32_t length;
 };
 
-// Called from the calling thread while blocks are made: bytes of command
-// bytes done so far.
+// Called while blocks are made, from any of the workers but never from two
+// at once: bytes of command bytes done so far.
 typedef void (*TBlockProgressProc)(uint64_t done, void* user);
 
 // Encodes every job into a finished block (header and stored bytes) in
