@@ -17,14 +17,16 @@ else
 fi
 setup=$work/setups/$name.exe
 payload=$work/payload-$profile
-[ -f "$setup" ] && [ -d "$work/pristine/prefix" ] || { echo "e2e: run e2e_prepare first" >&2; exit 1; }
+pristine=$(e2e_prefixes "$work")/pristine/prefix
+[ -f "$setup" ] && [ -d "$pristine" ] || { echo "e2e: run e2e_prepare first" >&2; exit 1; }
 
 run=$work/cases/${profile}_$case
 screens=$work/screens/${profile}_$case
 rm -rf "$run" "$screens"
 mkdir -p "$run" "$screens"
-cp -a "$work/pristine/prefix" "$run/prefix"
-export WINEPREFIX=$run/prefix
+export WINEPREFIX=$(e2e_prefixes "$work")/cases/${profile}_$case/prefix
+rm -rf "$WINEPREFIX" && mkdir -p "$(dirname "$WINEPREFIX")"
+cp -a "$pristine" "$WINEPREFIX"
 trap e2e_stop EXIT
 e2e_start_xvfb || exit 1
 drive_c=$WINEPREFIX/drive_c
@@ -38,7 +40,7 @@ drive() {
   local out=$run/driver-$runs.txt
   # A Windows path (C:\...) is passed as it is, a Unix path through drive Z:.
   case "$file" in [A-Za-z]:\\*) ;; *) file=$(e2e_winpath "$file") ;; esac
-  timeout 280 "$WINE" "$driver" "$(e2e_winpath "$screens")" "$scenario" "$file" ${arg:+"$arg"} >"$out" 2>&1
+  timeout $((280 * ${VOZ_TIME_SCALE:-1})) "$WINE" "$driver" "$(e2e_winpath "$screens")" "$scenario" "$file" ${arg:+"$arg"} >"$out" 2>&1
   local rc=$?
   tr -d '\r' < "$out" > "$out.tmp" && mv "$out.tmp" "$out"
   grep -v "^ALSA lib" "$out" | sed 's/^/  driver: /'
@@ -443,5 +445,5 @@ esac
 echo "screenshots: $screens"
 if [ $e2e_failures -ne 0 ]; then echo "e2e case ${profile}_$case: $e2e_failures check(s) failed"; exit 1; fi
 e2e_stop
-rm -rf "$run/prefix"  # kept only when a check failed
+rm -rf "$WINEPREFIX"  # kept only when a check failed
 echo "e2e case ${profile}_$case: passed"

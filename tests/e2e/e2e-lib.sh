@@ -1,11 +1,21 @@
 # Shared by the end-to-end scripts: Wine for a given prefix, an Xvfb of our
 # own, and small checks. Sourced, not run.
 e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-WINE=$("$e2e_root/scripts/find-wine")
+export VOZ_WINE_ARCH=${VOZ_WINE_ARCH:-win64}
+WINE=$("$e2e_root/scripts/find-wine") || exit 1
 WINESERVER=$(dirname "$WINE")/wineserver
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || echo wineserver)
-export WINE WINESERVER
-export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+export WINE WINESERVER VOZ_WINE_ARCH_OF_WINE=$VOZ_WINE_ARCH
+export WINEDEBUG=-all WINEARCH=$VOZ_WINE_ARCH WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+
+# Where the Wine prefixes of the cases live: beside the cases' files, but in
+# scripts/vm32's guest on the guest's own /tmp, whose clock is the one the
+# programs see (the shared folder carries the host's times).
+e2e_prefixes() {  # e2e_prefixes WORK
+  if [ -n "${VOZ_E2E_PREFIXES:-}" ]; then echo "$VOZ_E2E_PREFIXES"
+  elif [ "${VOZ_VM32_GUEST:-0}" = 1 ]; then echo /tmp/voz-e2e
+  else echo "$1"; fi
+}
 
 e2e_xvfb_pid=""
 # Starts an Xvfb of 1024 x 768 x 24 on the first free display and exports DISPLAY.

@@ -12,18 +12,24 @@ here=$(cd "$(dirname "$0")" && pwd)
 win64=$1 vozpack=$2 stubA=$3 stubB=$4 work=$5
 mkdir -p "$work/setups"
 
-rm -rf "$work/pristine"
-mkdir -p "$work/pristine"
-export WINEPREFIX=$work/pristine/prefix
+prefixes=$(e2e_prefixes "$work")
+rm -rf "$prefixes/pristine"
+mkdir -p "$prefixes/pristine"
+export WINEPREFIX=$prefixes/pristine/prefix
 trap e2e_stop EXIT
-( unset DISPLAY; "$e2e_root/scripts/wine-boot" )
+if [ -n "${VOZ_WINE_PRISTINE:-}" ] && [ -f "$VOZ_WINE_PRISTINE/system.reg" ]; then
+  # The test environment's untouched prefix, of the same Wine.
+  cp -a "$VOZ_WINE_PRISTINE" "$WINEPREFIX"
+else
+  ( unset DISPLAY; "$e2e_root/scripts/wine-boot" )
+fi
 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v VozE2E /d 1024x768 /f >/dev/null 2>&1
 "$WINESERVER" -w
 [ -f "$WINEPREFIX/system.reg" ] || { echo "e2e-prepare: wineboot made no prefix" >&2; exit 1; }
 # A Windows vozpack runs in a throw-away copy of the new prefix.
-export WINEPREFIX=$work/pack-prefix
+export WINEPREFIX=$prefixes/pack-prefix
 rm -rf "$WINEPREFIX"
-cp -a --reflink=auto "$work/pristine/prefix" "$WINEPREFIX"
+cp -a --reflink=auto "$prefixes/pristine/prefix" "$WINEPREFIX"
 
 pack() {  # pack STUB OUT DIR
   if [[ "$vozpack" == *.exe ]]; then
@@ -60,6 +66,6 @@ for p in A B; do
   cmp -s "$work/setups/$name.exe" "$work/setups/$name-damaged.exe" && { echo "damaging $name failed" >&2; exit 1; }
 done
 
-echo "e2e-prepare: setups in $work/setups, pristine prefix $work/pristine/prefix"
+echo "e2e-prepare: setups in $work/setups, pristine prefix $prefixes/pristine/prefix"
 "$WINESERVER" -k >/dev/null 2>&1 || true
-rm -rf "$work/pack-prefix"
+rm -rf "$prefixes/pack-prefix"
