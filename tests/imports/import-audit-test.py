@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True     # no __pycache__ in the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
 AUDIT = os.path.join(HERE, "import-audit.py")
 spec = importlib.util.spec_from_file_location("import_audit", AUDIT)
