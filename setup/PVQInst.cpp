@@ -117,11 +117,11 @@ void CreateWindows(HINSTANCE instance) {
     StatusWindow = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_STATUS), MainWindow, StatusDlgProc, 0);
 }
 
-// Both pages must end with 1 for the installation to take place.
+// Both pages must end with 1 for the installation to take place. Each page
+// leaves the status window above the main window (RunPage).
 bool RunPages(HINSTANCE instance) {
-    if (DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_LICENCEPAGE), MainWindow, LicencePageProc, 0) != 1)
-        return false;
-    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAINPAGE), MainWindow, MainPageProc, 0) == 1;
+    if (RunPage(instance, IDD_LICENCEPAGE, LicencePageProc) != 1) return false;
+    return RunPage(instance, IDD_MAINPAGE, MainPageProc) == 1;
 }
 
 // "C:\Folder\\" becomes "C:\Folder"; a drive root "C:\" becomes "C:".
@@ -138,8 +138,9 @@ bool InstallProduct() {
 
 void ShowOutcome(HINSTANCE instance, bool success) {
     SetForegroundWindow(MainWindow);
+    RaiseStatusWindow();  // the full progress bar stays in sight
     if (success)
-        DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_FINISHPAGE), MainWindow, FinishPageProc, 0);
+        RunPage(instance, IDD_FINISHPAGE, FinishPageProc);
     else
         MessageBoxA(MainWindow, kFailureMessage, kFailureCaption, MB_OK | MB_ICONERROR);
 }

@@ -64,27 +64,56 @@ HBITMAP MakeBackgroundBitmap();
 // The same for a given screen shape; MakeBackgroundBitmap passes the real one.
 HBITMAP MakeBackgroundBitmapFor(int screenWidth, int screenHeight, int bitsPerPixel);
 
+// Covers area of dc with copies of tile laid side by side, their grid
+// starting at (0, 0) of dc (so any part of a window is drawn as the whole
+// would be). False, drawing nothing, when tile cannot be used. The main
+// window paints its background with it: a pattern brush would do on NT, but
+// Windows 95, 98 and Me take only the top-left 8 x 8 pixels of its bitmap.
+bool TileBitmap(HDC dc, HBITMAP tile, const RECT& area);
+
 // Draws bitmap with its top-left corner at (x, y) of dc; pixels of keyColour
 // leave the target unchanged. The bitmap itself is left as it was; it must
 // not be selected into another device context.
 void DrawTransparentBitmap(HDC dc, HBITMAP bitmap, int16_t x, int16_t y, COLORREF keyColour);
 
-// Window procedure of the main window: default handling first (its result is
-// returned), then the logo and loaded slides on WM_PAINT, the next slide on
-// each WM_TIMER (the tick after the sixth ends timer 0 and clears
-// SlideTimer), and the music loop on MM_MCINOTIFY.
+// Window procedure of the main window: WM_ERASEBKGND tiles the background
+// (TileBitmap with the gradient or stored tile) and answers 1; every other
+// message gets the default handling first (its result is returned), then
+// the logo and loaded slides on WM_PAINT, the next slide on each WM_TIMER
+// (the tick after the sixth ends timer 0 and clears SlideTimer), and the
+// music loop on MM_MCINOTIFY.
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Dialog procedure of the status window. Timer 0 (500 ms, started at
-// creation) fades the music in, 2 levels per tick up to 36, and starts the
-// greeting at level 10; moving the track bar ends the fade-in for good. Any
-// other timer id is a progress tick. WM_CLOSE ends both timers, hides the
+// Dialog procedure of the status window. WM_INITDIALOG puts it on the lower
+// left corner of the work area (the screen less the taskbar). Timer 0
+// (500 ms, started at creation) fades the music in, 2 levels per tick up to
+// 36, and starts the greeting at level 10; moving the track bar ends the
+// fade-in for good. Any other timer id is a progress tick. WM_CLOSE ends both timers, hides the
 // window, silences and closes the music.
 INT_PTR CALLBACK StatusDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Dispatches every message waiting in the thread's queue and returns when it
-// is empty. WM_QUIT is dispatched like any other message.
-void PumpMessages();
+// is empty. WM_QUIT is dispatched like any other message. Passed to the
+// extraction and the post-install actions as their message-pump callback.
+void __cdecl PumpMessages();
+
+// Puts StatusWindow directly above the main window that owns it (at the top
+// of the z-order when the main window is, as after a page; never above
+// another program's window that is above the main window), without
+// activating it and without showing it: hidden (not yet started, or closed
+// by the user) it stays hidden. Nothing without a status window.
+void RaiseStatusWindow();
+
+// Runs page dialogId of instance modally with pageProc, owned by MainWindow,
+// and returns its result; afterwards dispatches the messages waiting and
+// calls RaiseStatusWindow, since the owner comes to the front when the page
+// ends.
+INT_PTR RunPage(HINSTANCE instance, int dialogId, DLGPROC pageProc);
+
+// Test seam: the call that tells the work area (SystemParametersInfoA with
+// SPI_GETWORKAREA) for the status window's place; nullptr restores it.
+using TSystemParametersProc = BOOL(WINAPI*)(UINT action, UINT param, PVOID data, UINT update);
+void SetSystemParametersProc(TSystemParametersProc proc);
 
 // Centres window on the desktop, 16 pixels above the middle; a window larger
 // than the desktop overhangs it equally on both sides.
@@ -142,7 +171,7 @@ std::string CreateDestinationFolder(const std::string& path);
 using TDiskFreeSpaceProc = BOOL(WINAPI*)(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
                                          LPDWORD freeClusters, LPDWORD totalClusters);
 void SetDiskFreeSpaceProc(TDiskFreeSpaceProc proc);
-using TBrowserVersionProc = int (*)();
+using TBrowserVersionProc = int(__cdecl*)();
 void SetBrowserVersionProc(TBrowserVersionProc proc);
 
 // Finish page, dialog IDD_FINISHPAGE: offers the desktop shortcut, the

@@ -10,6 +10,10 @@
 #include <cmath>
 #include <vector>
 
+// The DIB row header the gradient is written with is 40 bytes on every
+// Windows, and so is the record the system reads.
+static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
+
 HWND MainWindow = nullptr;
 HWND StatusWindow = nullptr;
 HBITMAP LogoBitmap = nullptr;
@@ -33,6 +37,14 @@ constexpr COLORREF kKeyColour = RGB(0, 0, 0);
 constexpr UINT_PTR kFadeTimerId = 0;
 constexpr UINT_PTR kProgressTimerId = 1;
 constexpr UINT_PTR kSlideTimerId = 0;
+
+// The tile the main window's background is made of (the gradient or the
+// stored tile); kept, like the class brush made from it, until the process ends.
+HBITMAP BackgroundTile = nullptr;
+
+// How the status window learns the work area; SystemParametersInfoA unless
+// a test put something else here.
+TSystemParametersProc SystemParametersProc = SystemParametersInfoA;
 
 HINSTANCE ProgramInstance() { return GetModuleHandleA(nullptr); }
 
@@ -136,12 +148,24 @@ void ApplyMusicLevel(int level) {
     SetMusicVolume(MusicLevelVolume(level));
 }
 
+// The part of the screen that no taskbar or docked bar covers; the whole
+// desktop when the system cannot say.
+RECT WorkArea() {
+    RECT area{};
+    if (SystemParametersProc && SystemParametersProc(SPI_GETWORKAREA, 0, &area, 0) && area.right > area.left &&
+        area.bottom > area.top)
+        return area;
+    GetWindowRect(GetDesktopWindow(), &area);
+    return area;
+}
+
 void InitStatusWindow(HWND window) {
-    RECT desktop{};
+    // On the work area's lower left corner, so that a taskbar at the bottom
+    // does not hide the progress bar.
+    const RECT work = WorkArea();
     RECT own{};
-    GetWindowRect(GetDesktopWindow(), &desktop);
     GetWindowRect(window, &own);
-    SetWindowPos(window, nullptr, 0, desktop.bottom - (own.bottom - own.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowPos(window, nullptr, work.left, work.bottom - (own.bottom - own.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 
     SendItem(window, IDC_STATUS_VOLUME, TBM_SETRANGE, FALSE, MAKELPARAM(0, 255));
     SendItem(window, IDC_STATUS_VOLUME, TBM_SETPOS, TRUE, 0);
@@ -187,6 +211,22 @@ void CloseStatusWindow(HWND window) {
     SetMusicVolume(0);
     MusicVolume = 0;
     CloseMusic();
+}
+
+// The first multiple of step at or below value.
+LONG FloorToMultiple(LONG value, LONG step) {
+    const LONG q = value / step;
+    return (value % step != 0 && value < 0 ? q - 1 : q) * step;
+}
+
+// Windows 95, 98 and Me repeat only the top-left 8 x 8 pixels of a pattern
+// brush's bitmap, which would squeeze the bands of the gradient (and the
+// stored tile) into an 8-pixel pattern. The tile itself is copied instead;
+// the class brush stays for whatever else may paint with it.
+bool EraseMainWindow(HWND window, HDC dc) {
+    RECT area{};
+    if (GetClipBox(dc, &area) == ERROR) GetClientRect(window, &area);
+    return TileBitmap(dc, BackgroundTile, area);
 }
 
 }  // namespace
@@ -260,10 +300,34 @@ HWND CreateMainWindow(const char* className, const char* title) {
         if (background) DeleteObject(background);
         return nullptr;
     }
-    // The brush and its tile stay with the class for the rest of the run.
+    // The brush and its tile stay with the class for the rest of the run; the
+    // tile also paints the background itself (see MainWndProc).
+    BackgroundTile = background;
     return CreateWindowExA(0, className, title, WS_POPUP | WS_VISIBLE | WS_DISABLED | WS_CLIPCHILDREN, 0, 0,
                            GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
                            instance, nullptr);
+}
+
+bool TileBitmap(HDC dc, HBITMAP tile, const RECT& area) {
+    if (!dc || !tile) return false;
+    BITMAP shape{};
+    if (!GetObjectA(tile, sizeof shape, &shape) || shape.bmWidth <= 0 || shape.bmHeight <= 0) return false;
+    TMemoryDC source;
+    if (!source.Open(dc, tile, false)) return false;
+    const LONG w = shape.bmWidth;
+    const LONG h = shape.bmHeight;
+    // The grid starts at (0, 0) whatever part is drawn, as a brush's would;
+    // copies at the edges are cut to the area.
+    for (LONG y = FloorToMultiple(area.top, h); y < area.bottom; y += h) {
+        const LONG top = y > area.top ? y : area.top;
+        const LONG bottom = y + h < area.bottom ? y + h : area.bottom;
+        for (LONG x = FloorToMultiple(area.left, w); x < area.right; x += w) {
+            const LONG left = x > area.left ? x : area.left;
+            const LONG right = x + w < area.right ? x + w : area.right;
+            BitBlt(dc, left, top, right - left, bottom - top, source.dc, left - x, top - y, SRCCOPY);
+        }
+    }
+    return true;
 }
 
 void DrawTransparentBitmap(HDC dc, HBITMAP bitmap, int16_t x, int16_t y, COLORREF keyColour) {
@@ -308,6 +372,7 @@ void DrawTransparentBitmap(HDC dc, HBITMAP bitmap, int16_t x, int16_t y, COLORRE
 }
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ERASEBKGND && EraseMainWindow(window, reinterpret_cast<HDC>(wParam))) return 1;
     const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
     switch (message) {
     case WM_PAINT:
@@ -348,12 +413,38 @@ INT_PTR CALLBACK StatusDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     }
 }
 
-void PumpMessages() {
+void __cdecl PumpMessages() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+}
+
+void RaiseStatusWindow() {
+    if (!StatusWindow) return;
+    // Directly above the main window: at the top when the main window is
+    // (as after a page), never above another program's windows.
+    HWND above = MainWindow ? GetWindow(MainWindow, GW_HWNDPREV) : nullptr;
+    if (above == StatusWindow) return;
+    // Without SWP_SHOWWINDOW: a status window the user closed stays closed.
+    SetWindowPos(StatusWindow, above ? above : HWND_TOP, 0, 0, 0, 0, SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE);
+}
+
+INT_PTR RunPage(HINSTANCE instance, int dialogId, DLGPROC pageProc) {
+    const INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(dialogId), MainWindow, pageProc, 0);
+    // The owner comes to the front when a modal page ends, and the status
+    // window it owns belongs above it. Windows keeps it there by itself;
+    // Wine puts the owner on top, the first time only once the queue is
+    // looked at again, so the queue is emptied before the status window is
+    // raised.
+    PumpMessages();
+    RaiseStatusWindow();
+    return result;
+}
+
+void SetSystemParametersProc(TSystemParametersProc proc) {
+    SystemParametersProc = proc ? proc : SystemParametersInfoA;
 }
 
 void CenterWindow(HWND window) {

@@ -368,6 +368,8 @@ case "$case" in
   install)
     drive install
     expect_result destination "C:\\Program Files\\Ovantis\\$short"
+    # Seen in the picture taken half-way through the installation.
+    expect_result status_on_screen yes
     expect_result exit_code 0
     check_installed "$default_dest"
     music_gone ;;

@@ -82,8 +82,9 @@ std::string Shown(const std::string& text) {
 
 // ---- Screenshots ---------------------------------------------------------------
 
-// The whole virtual desktop as an RGB PNG.
-bool SaveScreen(const std::string& path) {
+// The whole virtual desktop, 0x00RRGGBB, top row first; empty on failure.
+std::vector<uint32_t> CaptureScreen() {
+    std::vector<uint32_t> pixels;
     HDC screen = GetDC(nullptr);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -94,20 +95,27 @@ bool SaveScreen(const std::string& path) {
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!dib) {
-        ReleaseDC(nullptr, screen);
-        return false;
+    if (dib) {
+        HDC memory = CreateCompatibleDC(screen);
+        HGDIOBJ old = SelectObject(memory, dib);
+        BitBlt(memory, 0, 0, kScreenWidth, kScreenHeight, screen, 0, 0, SRCCOPY);
+        GdiFlush();
+        const auto* first = static_cast<const uint32_t*>(bits);
+        pixels.assign(first, first + static_cast<size_t>(kScreenWidth) * kScreenHeight);
+        for (uint32_t& p : pixels) p &= 0xFFFFFF;
+        SelectObject(memory, old);
+        DeleteDC(memory);
+        DeleteObject(dib);
     }
-    HDC memory = CreateCompatibleDC(screen);
-    HGDIOBJ old = SelectObject(memory, dib);
-    BitBlt(memory, 0, 0, kScreenWidth, kScreenHeight, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    const std::string png = voztest::PngFromPixels(static_cast<const uint32_t*>(bits), kScreenWidth, kScreenHeight,
-                                                   static_cast<size_t>(kScreenWidth));
-    SelectObject(memory, old);
-    DeleteDC(memory);
-    DeleteObject(dib);
     ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// pixels as an RGB PNG at path.
+bool SavePng(const std::vector<uint32_t>& pixels, const std::string& path) {
+    if (pixels.empty()) return false;
+    const std::string png =
+        voztest::PngFromPixels(pixels.data(), kScreenWidth, kScreenHeight, static_cast<size_t>(kScreenWidth));
     if (png.empty()) return false;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -117,16 +125,18 @@ bool SaveScreen(const std::string& path) {
     return ok && written == png.size();
 }
 
-// Lets the page finish drawing, then saves "NN_name.png".
-void Shot(const char* name, DWORD settleMs = 700) {
+// Lets the page finish drawing, then saves "NN_name.png"; the pixels saved.
+std::vector<uint32_t> Shot(const char* name, DWORD settleMs = 700) {
     Sleep(settleMs);
     char file[64];
     std::snprintf(file, sizeof file, "%02d_%s.png", ++ShotNumber, name);
     const std::string path = Screens + "\\" + file;
-    if (SaveScreen(path))
+    std::vector<uint32_t> pixels = CaptureScreen();
+    if (SavePng(pixels, path))
         Note(std::string("RESULT screenshot=") + file);
     else
         Fail(std::string("cannot save ") + path);
+    return pixels;
 }
 
 // ---- Windows of the setup -----------------------------------------------------------
@@ -271,8 +281,9 @@ HWND AcceptLicence() {
     Press(licence, IDOK);
     HWND main = ExpectDialog(kSetupWindowTitle, 15000, "main page");
     if (main) Shot("main_page", 1500);
-    // What became of the status window (reported, not judged: Wine's
-    // z-order decides whether it is drawn above the main window).
+    // What became of the status window, as the window manager tells it
+    // (reported only; whether it can be seen is judged from the pixels of
+    // the picture taken during the installation).
     HWND status = nullptr;
     TSearch search{"#32770", "   Status", SetupProcessId, {}};
     EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
@@ -282,6 +293,55 @@ HWND AcceptLicence() {
 }
 
 std::string Destination(HWND main) { return TextOf(GetDlgItem(main, IDC_MAIN_DEST)); }
+
+uint32_t SysColour(int index) {
+    const COLORREF c = GetSysColor(index);
+    return static_cast<uint32_t>(GetRValue(c)) << 16 | static_cast<uint32_t>(GetGValue(c)) << 8 | GetBValue(c);
+}
+
+// Pixels of colour within rectangle r of the screen picture, and how many
+// pixels r covers on the screen.
+int CountColour(const std::vector<uint32_t>& pixels, RECT r, uint32_t colour, int* area) {
+    if (r.left < 0) r.left = 0;
+    if (r.top < 0) r.top = 0;
+    if (r.right > kScreenWidth) r.right = kScreenWidth;
+    if (r.bottom > kScreenHeight) r.bottom = kScreenHeight;
+    int count = 0;
+    *area = 0;
+    for (LONG y = r.top; y < r.bottom; ++y)
+        for (LONG x = r.left; x < r.right; ++x) {
+            ++*area;
+            if (pixels[static_cast<size_t>(y) * kScreenWidth + x] == colour) ++count;
+        }
+    return count;
+}
+
+// Whether the picture shows the status window with its progress under way,
+// judged by the pixels where the window stands (not by what the window
+// manager says): mostly the dialog face colour, and the progress colour in
+// its bar. Under the main window the gradient would be there instead, which
+// has neither colour.
+void ReportStatusOnScreen(const std::vector<uint32_t>& pixels) {
+    TSearch search{"#32770", "   Status", SetupProcessId, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found.empty() || pixels.empty()) {
+        Note("RESULT status_on_screen=no (no visible status window)");
+        return;
+    }
+    HWND status = search.found.front();
+    RECT window{};
+    RECT bar{};
+    GetWindowRect(status, &window);
+    GetWindowRect(GetDlgItem(status, IDC_STATUS_PROGRESS), &bar);
+    int windowArea = 0;
+    int barArea = 0;
+    const int face = CountColour(pixels, window, SysColour(COLOR_BTNFACE), &windowArea);
+    const int filled = CountColour(pixels, bar, SysColour(COLOR_HIGHLIGHT), &barArea);
+    std::printf("status window (%ld, %ld)-(%ld, %ld): %d of %d pixels dialog face, %d of %d bar pixels filled\n",
+                window.left, window.top, window.right, window.bottom, face, windowArea, filled, barArea);
+    const bool seen = windowArea > 0 && face * 2 >= windowArea && filled > 0 && filled < barArea;
+    Note(std::string("RESULT status_on_screen=") + (seen ? "yes" : "no"));
+}
 
 // The folder question of the browser ("... does not exist ... created?"): Yes.
 bool ConfirmCreateQuestion() {
@@ -333,7 +393,7 @@ void InstallAndFinish(HWND main, PROCESS_INFORMATION& pi, bool closeBox = false)
     Press(main, IDC_MAIN_START);
     // Halfway through the presentation: slides and progress.
     Sleep(14000);
-    Shot("installing", 0);
+    ReportStatusOnScreen(Shot("installing", 0));
     HWND finish = ExpectDialog(kFinishTitle, 90000, "finish page");
     if (finish) {
         Shot("finish_page", 1500);

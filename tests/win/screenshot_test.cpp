@@ -224,9 +224,12 @@ int RunInside(const std::string& screens) {
     std::printf("gradient: %d points checked, %d differ\n", gradientChecked, gradientWrong);
     if (gradientWrong != 0) Fail("the background is not the gradient");
 
-    // The status window sits on the lower left corner and is drawn over the
-    // gradient (caption, frame, controls).
-    if (status.left != 0 || status.bottom != kScreenHeight)
+    // The status window sits on the lower left corner of the work area (the
+    // screen less a taskbar) and is drawn over the gradient (caption, frame,
+    // controls).
+    RECT work{0, 0, kScreenWidth, kScreenHeight};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    if (status.left != work.left || status.bottom != work.bottom)
         Fail("status window at (" + std::to_string(status.left) + ", " + std::to_string(status.top) + ")");
     if (!IsWindowVisible(StatusWindow)) Fail("status window hidden");
     int covered = 0;

@@ -178,6 +178,41 @@ void ExpectDrawnAt(const TPixels& window, HBITMAP bitmap, int left, int top) {
     EXPECT_GT(opaque, 50) << "the bitmap has hardly any visible pixels";
 }
 
+// A 32-bit top-down picture of w x h pixels selected into a memory context,
+// every pixel fill, for messages and calls that draw into a given context.
+struct TCanvas {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    uint32_t* bits = nullptr;
+    int width = 0;
+    int height = 0;
+    TCanvas(int w, int h, uint32_t fill) : width(w), height(h) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+        dc = CreateCompatibleDC(nullptr);
+        old = SelectObject(dc, bitmap);
+        for (int i = 0; i < w * h; ++i) bits[i] = fill;
+    }
+    ~TCanvas() {
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        DeleteObject(bitmap);
+    }
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
+    uint32_t At(int x, int y) const {
+        GdiFlush();
+        return bits[y * width + x] & 0xFFFFFF;
+    }
+};
+
 // ---- Background tile ---------------------------------------------------------
 
 TEST(BackgroundTile, MatchesTheGradientForSeveralScreens) {
@@ -252,6 +287,33 @@ TEST(BackgroundTile, FallsBackToTheStoredTile) {
     DeleteObject(real);
     EXPECT_EQ(r.width, 32);
     EXPECT_EQ(r.height, 768);
+}
+
+TEST(TileBitmap, CoversTheAreaWithTheGridFromTheOrigin) {
+    HBITMAP tile = LoadBitmapA(GetModuleHandleA(nullptr), IDB_BACKGRND);
+    ASSERT_NE(tile, nullptr);
+    const TPixels t = ReadBitmap(tile);
+    ASSERT_EQ(t.width, 32);
+    constexpr uint32_t kMarker = 0xFF00FF;
+    // The whole picture, then a part that starts off the grid: copies begin
+    // at multiples of the tile's size, and nothing outside the area changes.
+    const RECT areas[] = {{0, 0, 100, 70}, {40, 10, 77, 69}};
+    for (const RECT& area : areas) {
+        SCOPED_TRACE(std::to_string(area.left) + ", " + std::to_string(area.top));
+        TCanvas canvas(100, 70, kMarker);
+        EXPECT_TRUE(TileBitmap(canvas.dc, tile, area));
+        int wrong = 0;
+        for (int y = 0; y < canvas.height; ++y)
+            for (int x = 0; x < canvas.width; ++x) {
+                const bool inside = x >= area.left && x < area.right && y >= area.top && y < area.bottom;
+                if (canvas.At(x, y) != (inside ? t.At(x % 32, y % 32) : kMarker)) ++wrong;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+    TCanvas canvas(8, 8, kMarker);
+    EXPECT_FALSE(TileBitmap(canvas.dc, nullptr, RECT{0, 0, 8, 8}));
+    EXPECT_EQ(canvas.At(3, 3), kMarker);
+    DeleteObject(tile);
 }
 
 // ---- Transparent drawing -------------------------------------------------------
@@ -405,6 +467,64 @@ TEST_F(MainWindowTest, PaintsTheGradientAndTheLogoAtTheLowerRight) {
     for (const TSlide& s : SlideTable) EXPECT_EQ(s.bitmap, nullptr);
 }
 
+// What Windows 95, 98 and Me make of a pattern brush: only the top-left
+// 8 x 8 pixels of its bitmap, repeated.
+HBRUSH EightByEightBrush(HBITMAP tile) {
+    HDC screen = GetDC(nullptr);
+    HBITMAP corner = CreateCompatibleBitmap(screen, 8, 8);
+    HDC from = CreateCompatibleDC(screen);
+    HDC to = CreateCompatibleDC(screen);
+    HGDIOBJ oldFrom = SelectObject(from, tile);
+    HGDIOBJ oldTo = SelectObject(to, corner);
+    BitBlt(to, 0, 0, 8, 8, from, 0, 0, SRCCOPY);
+    SelectObject(from, oldFrom);
+    SelectObject(to, oldTo);
+    DeleteDC(from);
+    DeleteDC(to);
+    ReleaseDC(nullptr, screen);
+    HBRUSH brush = CreatePatternBrush(corner);
+    DeleteObject(corner);
+    return brush;
+}
+
+TEST_F(MainWindowTest, ErasingDrawsTheBandsWhateverThePatternBrushRepeats) {
+    HBITMAP tile = MakeBackgroundBitmap();
+    HBRUSH squeezed = EightByEightBrush(tile);
+    DeleteObject(tile);
+    ASSERT_NE(squeezed, nullptr);
+    const ULONG_PTR classBrush =
+        SetClassLongPtrA(MainWindow, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(squeezed));
+
+    constexpr uint32_t kMarker = 0xFF00FF;
+    {
+        TCanvas canvas(1024, 768, kMarker);
+        EXPECT_NE(SendMessageA(MainWindow, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.dc), 0), 0)
+            << "erased";
+        int wrong = 0;
+        for (int y = 0; y < 768; y += 3)
+            for (int x = 0; x < 1024; ++x)
+                if (canvas.At(x, y) != ExpectedBackground(x, y, 1024, 768) && ++wrong <= 3)
+                    ADD_FAILURE() << "(" << x << ", " << y << ") is " << std::hex << canvas.At(x, y);
+        EXPECT_EQ(wrong, 0);
+    }
+    {
+        // Only part of the window to erase: the bands stay where they belong
+        // on the screen, and nothing else is drawn.
+        TCanvas canvas(1024, 768, kMarker);
+        IntersectClipRect(canvas.dc, 301, 250, 517, 400);
+        SendMessageA(MainWindow, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.dc), 0);
+        int wrong = 0;
+        for (int y = 0; y < 768; y += 5)
+            for (int x = 0; x < 1024; ++x) {
+                const bool inside = x >= 301 && x < 517 && y >= 250 && y < 400;
+                if (canvas.At(x, y) != (inside ? ExpectedBackground(x, y, 1024, 768) : kMarker)) ++wrong;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+    SetClassLongPtrA(MainWindow, GCLP_HBRBACKGROUND, static_cast<LONG_PTR>(classBrush));
+    DeleteObject(squeezed);
+}
+
 TEST_F(MainWindowTest, SlideTicksShowTheSlidesInOrderThenEndTheTimer) {
     const POINT places[IDB_SLIDE_COUNT] = {{8, 50}, {8, 120}, {8, 190}, {8, 260}, {8, 330}, {8, 410}};
     SlideTimer = SetTimer(MainWindow, 0, 600000, nullptr);  // only the sent ticks below arrive
@@ -520,10 +640,10 @@ TEST_F(StatusWindowTest, StartsHiddenAtTheLowerLeftSilentAndEmpty) {
     EXPECT_FALSE(IsWindowVisible(StatusWindow));
     RECT r{};
     GetWindowRect(StatusWindow, &r);
-    RECT desktop{};
-    GetWindowRect(GetDesktopWindow(), &desktop);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.bottom, desktop.bottom);
+    RECT work{};
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
+    EXPECT_EQ(r.left, work.left);
+    EXPECT_EQ(r.bottom, work.bottom);
     EXPECT_EQ(SendMessageA(trackBar, TBM_GETRANGEMIN, 0, 0), 0);
     EXPECT_EQ(SendMessageA(trackBar, TBM_GETRANGEMAX, 0, 0), 255);
     EXPECT_EQ(Position(), 0);
@@ -630,6 +750,166 @@ TEST_F(StatusWindowTest, ClosingSilencesEndsTheTimersAndHides) {
     MciSendProc = nullptr;
     SendMessageA(StatusWindow, WM_CLOSE, 0, 0);
     EXPECT_EQ(MciCalls.size(), 1u);
+}
+
+// The work area as a stand-in for SystemParametersInfoA reports it.
+BOOL FakeWorkAreaAnswer = TRUE;
+RECT FakeWorkArea{};
+UINT FakeWorkAreaAsked = 0;
+BOOL WINAPI FakeSystemParameters(UINT action, UINT, PVOID data, UINT) {
+    FakeWorkAreaAsked = action;
+    if (action != SPI_GETWORKAREA || !FakeWorkAreaAnswer) return FALSE;
+    *static_cast<RECT*>(data) = FakeWorkArea;
+    return TRUE;
+}
+
+TEST(StatusWindowPlace, LowerLeftCornerOfTheWorkArea) {
+    InitCommonControls();
+    struct TCase {
+        const char* what;
+        BOOL answer;
+        RECT area;
+        LONG left;
+        LONG bottom;
+    };
+    const TCase cases[] = {
+        {"taskbar at the bottom", TRUE, {0, 0, 1024, 738}, 0, 738},
+        {"taskbar at the left", TRUE, {60, 0, 1024, 768}, 60, 768},
+        {"taskbar at the top", TRUE, {0, 30, 1024, 768}, 0, 768},
+        {"no answer: the desktop", FALSE, {0, 0, 500, 500}, 0, 768},
+        {"an empty area: the desktop", TRUE, {0, 0, 0, 0}, 0, 768},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeWorkAreaAnswer = c.answer;
+        FakeWorkArea = c.area;
+        FakeWorkAreaAsked = 0;
+        SetSystemParametersProc(FakeSystemParameters);
+        HWND status = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), nullptr,
+                                         StatusDlgProc, 0);
+        SetSystemParametersProc(nullptr);
+        ASSERT_NE(status, nullptr);
+        EXPECT_EQ(FakeWorkAreaAsked, static_cast<UINT>(SPI_GETWORKAREA));
+        RECT r{};
+        GetWindowRect(status, &r);
+        EXPECT_EQ(r.left, c.left);
+        EXPECT_EQ(r.bottom, c.bottom);
+        EXPECT_GT(r.bottom - r.top, 40) << "the size stays";
+        DestroyWindow(status);
+    }
+    MusicVolume = 0;
+}
+
+// ---- Pages and the status window ------------------------------------------------
+
+// A page that ends with 7 as soon as its modal loop runs.
+INT_PTR CALLBACK QuickPageProc(HWND page, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        PostMessageA(page, WM_APP, 0, 0);
+        return TRUE;
+    }
+    if (message == WM_APP) {
+        EndDialog(page, 7);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// upper comes before lower in the z-order of the top-level windows.
+bool IsAbove(HWND upper, HWND lower) {
+    for (HWND w = GetWindow(upper, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT))
+        if (w == lower) return true;
+    return false;
+}
+
+class PageRunTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        InitCommonControls();
+        StatusWindow = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), MainWindow,
+                                          StatusDlgProc, 0);
+        ASSERT_NE(StatusWindow, nullptr);
+    }
+    void TearDown() override {
+        if (StatusWindow) DestroyWindow(StatusWindow);
+        StatusWindow = nullptr;
+        ProgressTimer = 0;
+        MainWindowTest::TearDown();
+    }
+};
+
+TEST_F(PageRunTest, AfterEachPageTheStatusWindowIsAboveTheMainWindowAndNotActive) {
+    ShowWindow(StatusWindow, SW_SHOWNOACTIVATE);
+    for (int page : {IDD_LICENCEPAGE, IDD_MAINPAGE}) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        EXPECT_EQ(RunPage(GetModuleHandleA(nullptr), page, QuickPageProc), 7);
+        // The setup goes on dispatching messages, as the next page or the
+        // installation run does.
+        for (int i = 0; i < 5; ++i) {
+            PumpMessages();
+            Sleep(50);
+        }
+        EXPECT_TRUE(IsAbove(StatusWindow, MainWindow));
+        EXPECT_TRUE(IsWindowVisible(StatusWindow));
+        EXPECT_NE(GetActiveWindow(), StatusWindow);
+        EXPECT_NE(GetForegroundWindow(), StatusWindow);
+    }
+    // Drawn where it stands: its own pixels, not the main window's gradient.
+    RECT r{};
+    GetWindowRect(StatusWindow, &r);
+    HDC screen = GetDC(nullptr);
+    const TPixels shot = Capture(screen, r.left, r.top, r.right - r.left, r.bottom - r.top);
+    ReleaseDC(nullptr, screen);
+    int gradient = 0;
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            if (shot.At(x, y) == ExpectedBackground(r.left + x, r.top + y, 1024, 768)) ++gradient;
+    EXPECT_LT(gradient * 20, shot.width * shot.height) << gradient << " pixels show the main window";
+}
+
+TEST_F(PageRunTest, NeitherTopmostNorAboveAnotherProgramsWindow) {
+    ShowWindow(StatusWindow, SW_SHOWNOACTIVATE);
+    // A topmost window, as a taskbar is: the status window does not join it.
+    HWND topmost = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP | WS_VISIBLE, 600, 10,
+                                   50, 20, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(topmost, nullptr);
+    EXPECT_EQ(RunPage(GetModuleHandleA(nullptr), IDD_LICENCEPAGE, QuickPageProc), 7);
+    PumpMessages();
+    EXPECT_TRUE(IsAbove(StatusWindow, MainWindow));
+    EXPECT_EQ(GetWindowLongA(StatusWindow, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    EXPECT_TRUE(IsAbove(topmost, StatusWindow));
+
+    // A window of someone else's above the main window stays above the
+    // status window too: it goes directly above its owner, no higher.
+    HWND other = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 700, 10, 50, 20, nullptr, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(other, nullptr);
+    SetWindowPos(StatusWindow, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(other, StatusWindow, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(MainWindow, other, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ASSERT_TRUE(IsAbove(StatusWindow, other));
+    ASSERT_TRUE(IsAbove(other, MainWindow));
+    RaiseStatusWindow();
+    EXPECT_TRUE(IsAbove(StatusWindow, MainWindow));
+    EXPECT_TRUE(IsAbove(other, StatusWindow));
+    DestroyWindow(other);
+    DestroyWindow(topmost);
+}
+
+TEST_F(PageRunTest, AStatusWindowClosedByTheUserStaysClosed) {
+    ShowWindow(StatusWindow, SW_SHOWNOACTIVATE);
+    SendMessageA(StatusWindow, WM_CLOSE, 0, 0);
+    ASSERT_FALSE(IsWindowVisible(StatusWindow));
+    EXPECT_EQ(RunPage(GetModuleHandleA(nullptr), IDD_LICENCEPAGE, QuickPageProc), 7);
+    PumpMessages();
+    EXPECT_FALSE(IsWindowVisible(StatusWindow));
+    // Not yet shown (before the music starts): raising leaves it hidden too.
+    DestroyWindow(StatusWindow);
+    StatusWindow = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), MainWindow,
+                                      StatusDlgProc, 0);
+    RaiseStatusWindow();
+    EXPECT_FALSE(IsWindowVisible(StatusWindow));
 }
 
 // ---- Window services -------------------------------------------------------------
