@@ -735,6 +735,15 @@ TEST_P(SetupResources, Manifest) {
     EXPECT_EQ(Attribute(xml, "assemblyIdentity", "language", dependency), "*");
     EXPECT_EQ(Attribute(xml, "assemblyIdentity", "processorArchitecture", dependency), "*");
     EXPECT_EQ(Attribute(xml, "requestedExecutionLevel", "level"), "requireAdministrator");
+    // The form Windows XP SP2 accepts: the execution level in the asm.v2
+    // namespace (XP refuses a trustInfo of the asm.v1 namespace), and never
+    // two namespace declarations on one element (they restart XP SP2).
+    EXPECT_EQ(Attribute(xml, "trustInfo", "xmlns"), "urn:schemas-microsoft-com:asm.v2");
+    for (size_t tag = xml.find('<'); tag != std::string::npos; tag = xml.find('<', tag + 1)) {
+        const std::string element = xml.substr(tag, xml.find('>', tag) - tag);
+        const size_t first = element.find("xmlns");
+        EXPECT_TRUE(first == std::string::npos || element.find("xmlns", first + 1) == std::string::npos) << element;
+    }
 }
 
 // ------------------------------------------------- differences by product
