@@ -9,6 +9,10 @@
 #include "Profile.h"
 #include "ShortUtl.h"
 
+// The version record is the 148-byte layout every Win32 system fills: size,
+// major, minor, build, platform, then 128 bytes of service-pack text.
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
+
 OSVERSIONINFOA OsVersionInfo{};
 std::string DefaultDestination;
 bool ExistingInstall = false;

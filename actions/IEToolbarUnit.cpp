@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
+
 namespace {
 
 // The product's own extension class id; the button's definition key and

@@ -76,15 +76,15 @@ inline constexpr unsigned kCacheCleanBudgetMs = 8000;
 // ---- Test seams -------------------------------------------------------------
 // The sleep of the initial wait (Sleep unless replaced; nullptr restores it).
 // Tests replace it so that a run does not take ten seconds.
-using PostSetSleepProc = void (*)(unsigned ms);
+using PostSetSleepProc = void(__cdecl*)(unsigned ms);
 void SetPostSetSleepProc(PostSetSleepProc proc);
 
 // The system default language identifier PickSystemLanguage reads
 // (GetSystemDefaultLangID unless replaced; nullptr restores it).
-using PostSetLanguageProc = unsigned short (*)();
+using PostSetLanguageProc = unsigned short(__cdecl*)();
 void SetPostSetLanguageProc(PostSetLanguageProc proc);
 
 // The tick count CleanCache measures its budget with (GetTickCount unless
 // replaced; nullptr restores it).
-using PostSetTickProc = unsigned (*)();
+using PostSetTickProc = unsigned(__cdecl*)();
 void SetPostSetTickProc(PostSetTickProc proc);

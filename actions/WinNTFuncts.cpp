@@ -3,6 +3,21 @@
 
 #include <aclapi.h>
 
+// The records handed to the system here. The absolute security descriptor
+// is 20 bytes and the security attributes 12 on 32-bit Windows; on 64-bit
+// Windows their pointers widen them to 40 and 24. The access entry goes to
+// SetEntriesInAclA, bound by name, so no header checks its layout there.
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
+#if defined(_WIN64)
+static_assert(sizeof(SECURITY_DESCRIPTOR) == 40, "absolute security descriptor, 64-bit");
+static_assert(sizeof(SECURITY_ATTRIBUTES) == 24, "security attributes, 64-bit");
+static_assert(sizeof(TRUSTEE_A) == 32 && sizeof(EXPLICIT_ACCESS_A) == 48, "explicit access entry, 64-bit");
+#else
+static_assert(sizeof(SECURITY_DESCRIPTOR) == 20, "absolute security descriptor, 32-bit");
+static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "security attributes, 32-bit");
+static_assert(sizeof(TRUSTEE_A) == 20 && sizeof(EXPLICIT_ACCESS_A) == 32, "explicit access entry, 32-bit");
+#endif
+
 namespace {
 
 // This module's own copy of the OS version record (size 0 until queried).

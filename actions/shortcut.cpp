@@ -8,6 +8,8 @@
 
 #include "WinNTFuncts.h"
 
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
+
 std::string ProgramsFolder;
 std::string DesktopFolder;
 

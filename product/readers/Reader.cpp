@@ -50,7 +50,7 @@ extern "C" {
 
 // The reader's description and its document extensions (separated by ";").
 // Returns 1; the texts are cut to the buffers' sizes.
-__declspec(dllexport) int ReaderInfo(char* name, int nameSize, char* extensions, int extensionsSize) {
+__declspec(dllexport) int __cdecl ReaderInfo(char* name, int nameSize, char* extensions, int extensionsSize) {
   CopyOut(READER_NAME, name, nameSize);
   CopyOut(READER_EXTENSIONS, extensions, extensionsSize);
   return 1;
@@ -60,7 +60,7 @@ __declspec(dllexport) int ReaderInfo(char* name, int nameSize, char* extensions,
 // in a row), separated by single blanks, into out (size bytes, always
 // zero-terminated when size > 0). Returns the length written, or -1 when
 // the file cannot be opened or read.
-__declspec(dllexport) int ExtractText(const char* path, char* out, int size) {
+__declspec(dllexport) int __cdecl ExtractText(const char* path, char* out, int size) {
   if (!path || !out || size <= 0) return -1;
   out[0] = '\0';
   HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

@@ -249,10 +249,15 @@ void RemoveLinksIn(const std::string& folder) {
   for (const std::string& link : ours) RemoveFile(link);
 }
 
+// The special folder's path, or empty. Through an item list: the shell of
+// Windows NT 4.0 has no SHGetSpecialFolderPathA.
 std::string SpecialFolder(int csidl) {
+  LPITEMIDLIST items = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || items == nullptr) return std::string();
   char path[MAX_PATH + 1] = {};
-  if (!SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE)) return std::string();
-  return path;
+  const bool found = SHGetPathFromIDListA(items, path) != FALSE;
+  CoTaskMemFree(items);
+  return found ? std::string(path) : std::string();
 }
 
 void RemoveShortcuts() {

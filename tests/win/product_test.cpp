@@ -411,8 +411,8 @@ TEST_P(ProductPayload, ReadersLoadAndExtractText) {
   std::string document = temp.path + "\\memo.doc";
   static const char kDocument[] = "\x01\x02" "Quarterly report" "\x00\x07" "ab" "\x03\x04" "Sales" "\x05";
   ASSERT_TRUE(WriteBytes(document, std::string(kDocument, sizeof kDocument - 1)));
-  typedef int (*TReaderInfo)(char*, int, char*, int);
-  typedef int (*TExtractText)(const char*, char*, int);
+  typedef int(__cdecl* TReaderInfo)(char*, int, char*, int);
+  typedef int(__cdecl* TExtractText)(const char*, char*, int);
   for (const char* reader : {"WordRd", "ShowRd", "CalcRd"}) {
     SCOPED_TRACE(reader);
     std::string ini;
