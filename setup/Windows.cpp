@@ -52,12 +52,42 @@ HBITMAP FallbackTile() { return LoadBitmapA(ProgramInstance(), IDB_BACKGRND); }
 
 // Nearest integer, halves to the even neighbour, whatever rounding mode the
 // floating-point unit has been left in.
+// The tile's arithmetic is IEEE double, rounded after every operation, so
+// that every build paints the same pixels. i686 code computes on the x87
+// unit, whose registers keep 64-bit mantissas unless its precision control
+// says 53 bits; the x86-64 build computes in SSE registers, always double.
+class TDoubleRounding {
+#if defined(__i386__)
+    unsigned short saved_ = 0;
+
+public:
+    TDoubleRounding() {
+        __asm__ __volatile__("fnstcw %0" : "=m"(saved_) : : "memory");
+        unsigned short doubleOnly = static_cast<unsigned short>((saved_ & ~0x0300u) | 0x0200u);
+        __asm__ __volatile__("fldcw %0" : : "m"(doubleOnly) : "memory");
+    }
+    ~TDoubleRounding() { __asm__ __volatile__("fldcw %0" : : "m"(saved_) : "memory"); }
+#endif
+};
+
 double RoundHalfEven(double value) {
     const double below = std::floor(value);
     const double fraction = value - below;
     if (fraction > 0.5) return below + 1;
     if (fraction < 0.5) return below;
     return std::fmod(below, 2.0) == 0 ? below : below + 1;
+}
+
+// One pixel of the gradient tile (line y counted from the bottom), computed
+// out of line so that none of its arithmetic moves outside the caller's
+// TDoubleRounding.
+__attribute__((noinline)) uint32_t GradientPixel(int x, int y, int w, int h) {
+    const double v = RoundHalfEven(static_cast<double>(x) / w * 100.0 + static_cast<double>(y) / h * 100.0) + 50.0;
+    const double d = RoundHalfEven(v * 0.8);
+    const auto blue = static_cast<uint32_t>(d);
+    const auto green = static_cast<uint32_t>(RoundHalfEven(d * 0.8));
+    const auto red = static_cast<uint32_t>(RoundHalfEven(d * 0.6));
+    return (red << 16) | (green << 8) | blue;
 }
 
 // A device context taken with GetDC, released on every path.
@@ -252,16 +282,9 @@ HBITMAP MakeBackgroundBitmapFor(int screenWidth, int screenHeight, int bitsPerPi
     info.bmiHeader.biCompression = BI_RGB;
 
     std::vector<uint32_t> row(static_cast<size_t>(w));
+    [[maybe_unused]] TDoubleRounding rounding;
     for (int y = 0; y < h; ++y) {  // line 0 is the bottom line
-        for (int x = 0; x < w; ++x) {
-            const double v =
-                RoundHalfEven(static_cast<double>(x) / w * 100.0 + static_cast<double>(y) / h * 100.0) + 50.0;
-            const double d = RoundHalfEven(v * 0.8);
-            const auto blue = static_cast<uint32_t>(d);
-            const auto green = static_cast<uint32_t>(RoundHalfEven(d * 0.8));
-            const auto red = static_cast<uint32_t>(RoundHalfEven(d * 0.6));
-            row[static_cast<size_t>(x)] = (red << 16) | (green << 8) | blue;
-        }
+        for (int x = 0; x < w; ++x) row[static_cast<size_t>(x)] = GradientPixel(x, y, w, h);
         row[static_cast<size_t>(w - 1)] = 0;
         if (!SetDIBits(screen.dc, tile, static_cast<UINT>(y), 1, row.data(), &info, DIB_RGB_COLORS)) {
             DeleteObject(tile);
