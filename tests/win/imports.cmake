@@ -32,10 +32,5 @@ add_test(NAME import_audit_refuses
 add_custom_target(import_audit_inputs ALL)
 add_dependencies(import_audit_inputs ${voz_audited} import_audit_late)
 
-# The i686 programs still import IsDBCSLeadByteEx (mingw-w64's mbrtowc) and,
-# the removers, SHGetSpecialFolderPathA; the i686 audit is registered once
-# they are gone. Run it by hand meanwhile: import-audit.py PROGRAM...
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  add_test(NAME import_audit
-           COMMAND Python3::Interpreter ${voz_import_audit} ${voz_audited_files})
-endif()
+add_test(NAME import_audit
+         COMMAND Python3::Interpreter ${voz_import_audit} ${voz_audited_files})
