@@ -108,14 +108,16 @@ struct TDeltaCommand {
   uint32_t length;
 };
 
-// Finds copies from base for target. Deterministic; threads only split the
-// work on fixed segment bounds.
-void MatchDelta(const uint8_t* base, size_t baseLength, const uint8_t* target, size_t targetLength,
+// Finds copies from base for target: the commands whose encoded stream the
+// matcher expects to compress smallest. Deterministic; threads only share
+// the work on fixed segment bounds. Needs about five bytes of memory per
+// base byte and some 30 MB per thread; false when memory runs out.
+bool MatchDelta(const uint8_t* base, size_t baseLength, const uint8_t* target, size_t targetLength,
                 int threads, std::vector<TDeltaCommand>* commands);
 
 // A whole patch: the matched commands, encoded as a command stream whose
 // blocks are compressed with options. False when an input is too large for
-// the format (2 GiB or more) or encoding fails.
+// the format (2 GiB or more), memory runs out or encoding fails.
 bool MakePatch(const uint8_t* base, size_t baseLength, const uint8_t* target, size_t targetLength,
                const TCompressOptions& options, std::vector<uint8_t>* patch);
 
