@@ -41,6 +41,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -182,9 +183,22 @@ std::vector<HWND> Dialogs(const std::string& title, DWORD processId = SetupProce
     return search.found;
 }
 
+// How much longer than on a real machine to wait for something to happen:
+// VOZ_TIME_SCALE, set where the programs run under emulation (scripts/vm32).
+DWORD Scaled(DWORD ms) {
+    static const DWORD factor = [] {
+        char text[16] = {};
+        const DWORD n = GetEnvironmentVariableA("VOZ_TIME_SCALE", text, sizeof text);
+        const long value = n > 0 && n < sizeof text ? std::strtol(text, nullptr, 10) : 1;
+        return static_cast<DWORD>(value >= 1 && value <= 100 ? value : 1);
+    }();
+    return ms * factor;
+}
+
 // The visible, enabled dialog titled title (a page that rolls or a page
-// behind a message box is disabled); 0 after timeoutMs.
+// behind a message box is disabled); 0 after timeoutMs (scaled).
 HWND WaitDialog(const std::string& title, DWORD timeoutMs, bool mustBeEnabled = true) {
+    timeoutMs = Scaled(timeoutMs);
     const DWORD start = GetTickCount();
     do {
         for (HWND w : Dialogs(title))
@@ -255,6 +269,7 @@ PROCESS_INFORMATION Launch(const std::string& setup) {
 // (the setup is ended then).
 long WaitExit(PROCESS_INFORMATION& pi, DWORD timeoutMs, const char* label = "exit_code") {
     if (!pi.hProcess) return -1;
+    timeoutMs = Scaled(timeoutMs);
     long result = -1;
     if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
         DWORD code = 1;
@@ -475,6 +490,7 @@ int Reinstall(PROCESS_INFORMATION& pi) {
 // The uninstaller's message boxes share one caption: each is the box of
 // that caption that is not the one answered before.
 HWND NextUninstallBox(HWND previous, DWORD timeoutMs, const char* what) {
+    timeoutMs = Scaled(timeoutMs);
     const std::string caption = std::string(kFullName) + " Uninstall";
     const DWORD start = GetTickCount();
     do {
