@@ -3,6 +3,7 @@
 // The bytewise routine is the reference; slicing-by-16 and carry-less
 // multiplication folding must give the same register for every input.
 #include "CRC_32.h"
+#include "VozCall.h"
 
 #include <atomic>
 #include <bit>
@@ -164,7 +165,7 @@ bool DetectClmul() {
 
 #endif  // VOZ_CRC_CLMUL
 
-using TCrcRoutine = uint32_t (*)(const void*, int32_t, uint32_t);
+using TCrcRoutine = uint32_t(VOZ_CDECL*)(const void*, int32_t, uint32_t);
 
 struct TChoice {
   TCrcRoutine routine;

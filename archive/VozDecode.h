@@ -15,16 +15,18 @@
 
 #include <cstdint>
 
+#include "VozCall.h"
+
 // Stream and base readers: deliver up to count bytes into buffer, setting
 // *got to the number delivered (0 at the end).
-typedef void (*TPatchReadProc)(void* buffer, int32_t count, int32_t* got, void* user);
+typedef void (VOZ_CDECL* TPatchReadProc)(void* buffer, int32_t count, int32_t* got, void* user);
 // Positions the base at offset.
-typedef void (*TPatchSeekProc)(int32_t offset, void* user);
+typedef void (VOZ_CDECL* TPatchSeekProc)(int32_t offset, void* user);
 // Consumes count output bytes.
-typedef void (*TPatchWriteProc)(const void* buffer, int32_t count, void* user);
+typedef void (VOZ_CDECL* TPatchWriteProc)(const void* buffer, int32_t count, void* user);
 // Called after every command: stream bytes consumed so far (13 + stored
 // length per block loaded) and the caller's total (-1 when unknown).
-typedef void (*TPatchProgressProc)(int32_t consumed, int32_t total, void* user);
+typedef void (VOZ_CDECL* TPatchProgressProc)(int32_t consumed, int32_t total, void* user);
 
 // Inflates one zlib stream from src into dst; true only when the stream ends
 // within dstCapacity. zlib's allocations come from the arena while it lasts,
@@ -48,6 +50,6 @@ int32_t ApplyPatchBuffer(const void* base, int32_t baseLength, void* output, int
 // Entry decoder for extraction: the streaming decoder with an empty base,
 // total -1 and no progress. The reader returns the number of bytes it
 // delivered. Returns 0 on success and 3 for any failure of the decoder.
-typedef int32_t (*TEntryReadProc)(void* buffer, int32_t count, void* context);
-typedef void (*TEntryWriteProc)(const void* buffer, int32_t count, void* context);
+typedef int32_t (VOZ_CDECL* TEntryReadProc)(void* buffer, int32_t count, void* context);
+typedef void (VOZ_CDECL* TEntryWriteProc)(const void* buffer, int32_t count, void* context);
 int32_t DecodeEntryStream(TEntryReadProc reader, TEntryWriteProc writer, void* context);

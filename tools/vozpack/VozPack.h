@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "VozCall.h"
+
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;   // usage, input or output error
 constexpr int kExitFormat = 2;  // the archive or patch is bad
@@ -46,7 +48,7 @@ struct TBlockJob {
 
 // Called while blocks are made, from any of the workers but never from two
 // at once: bytes of command bytes done so far.
-typedef void (*TBlockProgressProc)(uint64_t done, void* user);
+typedef void(VOZ_CDECL* TBlockProgressProc)(uint64_t done, void* user);
 
 // Encodes every job into a finished block (header and stored bytes) in
 // blocks[i], on several threads. The result does not depend on the number
@@ -57,7 +59,7 @@ bool EncodeBlocks(const std::vector<TBlockJob>& jobs, const TCompressOptions& op
 
 // Runs work(i) for every i below count on up to threads threads (0: one per
 // core), the calling thread among them; returns when all are done.
-void ParallelFor(size_t count, int threads, void (*work)(size_t index, void* user), void* user);
+void ParallelFor(size_t count, int threads, void(VOZ_CDECL* work)(size_t index, void* user), void* user);
 
 // ---- DOS time stamps (local time) ------------------------------------------
 
