@@ -27,6 +27,10 @@
 //    prices settle together.
 // 3. Sources: a copy may name any base position holding its bytes; naming
 //    one a recent copy named makes the command bytes repeat.
+//
+// The commands are then written twice, with the narrowest offset fields and
+// with four-byte ones (whose upper bytes and the zero after them repeat from
+// copy to copy, which suits some files), and the smaller patch is kept.
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -48,6 +52,7 @@ constexpr size_t kMinRun = 4;            // shorter runs never pay for a copy co
 constexpr size_t kMinNewAlignment = 12;  // a searched match this long is followed as a delta
 constexpr int kAlignments = 8;           // deltas followed at once
 constexpr size_t kSearchCap = 4096;      // longer matches are extended without the suffix array
+constexpr size_t kLongRun = 256;         // inside runs this long no other delta is tried
 
 // Costs in eighths of a bit. The first parse's: a copy with three-byte
 // offset and one-byte length, an offset byte beyond those, a length byte
@@ -66,6 +71,7 @@ constexpr int kRepeatChain = 32;      // earlier positions tried per repeat
 constexpr size_t kWindow = 32768;     // the compressor's reach back
 constexpr size_t kMaxRepeat = 258;    // and its longest repeat
 constexpr int kModelledParses = 3;    // parses after the first
+constexpr size_t kFewLiterals = 64;   // segments with under 1/64 literals and commands get none
 constexpr size_t kRecentSources = 256;
 
 inline uint64_t Load64(const uint8_t* p) {
@@ -150,7 +156,17 @@ void GatherCandidates(const TSuffixIndex& ix, const uint8_t* target, size_t segS
         covered = true;
       }
     }
-    if (covered || t < searchedUntil) continue;
+    if (covered) {
+      // Inside a long run other deltas add nothing worth the time: go on
+      // from its end, where every delta is tried again.
+      size_t longEnd = 0;
+      for (int i = 0; i < count; i++) {
+        if (al[i].coveredUntil > t + kLongRun) longEnd = std::max(longEnd, al[i].coveredUntil);
+      }
+      if (longEnd > 0) t = longEnd - 1;
+      continue;
+    }
+    if (t < searchedUntil) continue;
     size_t p = 0;
     size_t len = LongestMatch(ix, target + t, segEnd - t, kSearchCap, &p);
     if (len < kMinRun) continue;
@@ -268,11 +284,14 @@ void BuildCostModel(const uint8_t* target, size_t segStart, size_t segEnd, const
     const uint32_t v = static_cast<uint32_t>(s[i]) << 16 | static_cast<uint32_t>(s[i + 1]) << 8 | s[i + 2];
     return (v * 2654435761u) >> (32 - kBits);
   };
+  size_t lastLiteral = SIZE_MAX;  // the last literal position before i
   for (size_t i = 0; i + 3 <= n; i++) {
     const uint32_t h = hash3(i);
     size_t bestLen = 0, bestDist = 0;
     int chain = 0;
-    for (int32_t c = head[h]; c >= 0 && chain < kRepeatChain; c = prev[static_cast<size_t>(c)], chain++) {
+    // Nothing to repeat unless a literal byte lies within the window.
+    const int32_t first = lastLiteral != SIZE_MAX && i - lastLiteral <= kWindow ? head[h] : -1;
+    for (int32_t c = first; c >= 0 && chain < kRepeatChain; c = prev[static_cast<size_t>(c)], chain++) {
       const size_t y = static_cast<size_t>(c);
       if (i - y > kWindow) break;
       const size_t limit = std::min({kMaxRepeat, n - i, static_cast<size_t>(runEnd[y]) - y});
@@ -290,6 +309,7 @@ void BuildCostModel(const uint8_t* target, size_t segStart, size_t segEnd, const
     if (literal[i]) {
       prev[i] = head[h];
       head[h] = static_cast<int32_t>(i);
+      lastLiteral = i;
     }
   }
 }
@@ -424,6 +444,12 @@ void ReuseSources(const TSuffixIndex& ix, std::vector<TDeltaCommand>* commands) 
   }
 }
 
+bool SameCommands(const std::vector<TDeltaCommand>& a, const std::vector<TDeltaCommand>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TDeltaCommand& x, const TDeltaCommand& y) {
+    return x.copy == y.copy && x.offset == y.offset && x.length == y.length;
+  });
+}
+
 void MatchSegment(const TSuffixIndex& ix, const uint8_t* target, size_t segStart, size_t segEnd,
                   std::vector<TDeltaCommand>* out) {
   std::vector<TCandidate> cands;
@@ -432,9 +458,18 @@ void MatchSegment(const TSuffixIndex& ix, const uint8_t* target, size_t segStart
   TCostModel model;
   FixedCostModel(segEnd - segStart, &model);
   ParseSegment(target, segStart, segEnd, cands, model, out, &literal);
-  for (int pass = 0; pass < kModelledParses; pass++) {
+  // A segment made almost wholly of long copies has little for the model
+  // to weigh.
+  size_t literalBytes = 0;
+  for (const TDeltaCommand& c : *out) literalBytes += c.copy ? 0 : c.length;
+  const int parses = (literalBytes + out->size()) * kFewLiterals < segEnd - segStart ? 0 : kModelledParses;
+  std::vector<TDeltaCommand> previous;
+  for (int pass = 0; pass < parses; pass++) {
     BuildCostModel(target, segStart, segEnd, *out, literal, &model);
+    previous.swap(*out);
     ParseSegment(target, segStart, segEnd, cands, model, out, &literal);
+    // The same commands again: the model would not change either.
+    if (SameCommands(previous, *out)) break;
   }
   ReuseSources(ix, out);
 }
@@ -506,59 +541,38 @@ bool MakePatch(const uint8_t* base, size_t baseLength, const uint8_t* target, si
   if (baseLength > kMaxEntrySize || targetLength > kMaxEntrySize) return false;
   std::vector<TDeltaCommand> commands;
   if (!MatchDelta(base, baseLength, target, targetLength, options.threads, &commands)) return false;
-  // The commands of each segment are written twice, with the narrowest
-  // offset fields and with four-byte ones, and the smaller blocks are kept.
-  // A segment starts a block, so the choice is the segment's own.
-  std::vector<std::pair<size_t, size_t>> groups;  // command ranges, one per segment
-  size_t at = 0;
-  for (size_t i = 0; i < commands.size(); i++) {
-    if (at % kSegment == 0 && (groups.empty() || groups.back().second != i)) groups.emplace_back(i, i);
-    groups.back().second = i + 1;
-    at += commands[i].length;
-  }
-  if (groups.empty()) groups.emplace_back(0, 0);  // empty target: just the end command
+  // The commands are written twice, with the narrowest offset fields and
+  // with four-byte ones, and the smaller patch is kept.
   constexpr int kWidths[2] = {1, 4};
-  std::vector<TCommandWriter> writers(groups.size() * 2);
-  uint32_t reg = kRegisterStart;
-  for (size_t g = 0; g < groups.size(); g++) {
-    for (int k = 0; k < 2; k++) {
-      TCommandWriter& w = writers[g * 2 + static_cast<size_t>(k)];
-      BeginCommands(&w, kMaxBlockDecoded);
-      w.outputRegister = reg;
-      for (size_t i = groups[g].first; i < groups[g].second; i++) {
-        const TDeltaCommand& c = commands[i];
-        if (c.copy) {
-          AddWideCopy(&w, base, c.offset, c.length, kWidths[k]);
-        } else {
-          AddLiteral(&w, target + c.offset, c.length);
-        }
-      }
-      if (g + 1 == groups.size()) AddEnd(&w);
-      if (w.failed) return false;
-    }
-    reg = writers[g * 2].outputRegister;
-  }
+  TCommandWriter writers[2];
   std::vector<TBlockJob> jobs;
-  std::vector<size_t> firstJob;  // by writer
-  for (const TCommandWriter& w : writers) {
-    firstJob.push_back(jobs.size());
+  size_t firstJob[3] = {0, 0, 0};
+  for (int k = 0; k < 2; k++) {
+    TCommandWriter& w = writers[k];
+    BeginCommands(&w, kMaxBlockDecoded);
+    for (const TDeltaCommand& c : commands) {
+      if (c.copy) {
+        AddWideCopy(&w, base, c.offset, c.length, kWidths[k]);
+      } else {
+        AddLiteral(&w, target + c.offset, c.length);
+      }
+    }
+    AddEnd(&w);
+    if (w.failed) return false;
     for (const auto& [begin, end] : SplitIntoBlocks(w)) {
       jobs.push_back({w.bytes.data() + begin, static_cast<int32_t>(end - begin)});
     }
+    firstJob[k + 1] = jobs.size();
   }
-  firstJob.push_back(jobs.size());
   std::vector<std::vector<uint8_t>> blocks;
   if (!EncodeBlocks(jobs, options, &blocks, nullptr, nullptr)) return false;
-  auto size = [&](size_t writer) {
-    size_t n = 0;
-    for (size_t j = firstJob[writer]; j < firstJob[writer + 1]; j++) n += blocks[j].size();
-    return n;
-  };
-  for (size_t g = 0; g < groups.size(); g++) {
-    const size_t pick = size(g * 2 + 1) < size(g * 2) ? g * 2 + 1 : g * 2;
-    for (size_t j = firstJob[pick]; j < firstJob[pick + 1]; j++) {
-      patch->insert(patch->end(), blocks[j].begin(), blocks[j].end());
-    }
+  size_t sizes[2] = {0, 0};
+  for (int k = 0; k < 2; k++) {
+    for (size_t j = firstJob[k]; j < firstJob[k + 1]; j++) sizes[k] += blocks[j].size();
+  }
+  const int pick = sizes[1] < sizes[0] ? 1 : 0;
+  for (size_t j = firstJob[pick]; j < firstJob[pick + 1]; j++) {
+    patch->insert(patch->end(), blocks[j].begin(), blocks[j].end());
   }
   return true;
 }
