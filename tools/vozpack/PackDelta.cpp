@@ -474,6 +474,25 @@ void MatchSegment(const TSuffixIndex& ix, const uint8_t* target, size_t segStart
   ReuseSources(ix, out);
 }
 
+struct TSegmentWork {
+  const TSuffixIndex* index;
+  const uint8_t* target;
+  size_t targetLength;
+  std::vector<std::vector<TDeltaCommand>>* parts;
+  std::atomic<bool> failed{false};
+};
+
+void VOZ_CDECL MatchSegmentJob(size_t s, void* user) {
+  TSegmentWork& w = *static_cast<TSegmentWork*>(user);
+  const size_t begin = s * kSegment;
+  const size_t end = std::min(w.targetLength, begin + kSegment);
+  try {
+    MatchSegment(*w.index, w.target, begin, end, &(*w.parts)[s]);
+  } catch (const std::bad_alloc&) {
+    w.failed.store(true);
+  }
+}
+
 }  // namespace
 
 bool MatchDelta(const uint8_t* base, size_t baseLength, const uint8_t* target, size_t targetLength,
@@ -484,26 +503,8 @@ bool MatchDelta(const uint8_t* base, size_t baseLength, const uint8_t* target, s
   if (!BuildSuffixIndex(base, baseLength, &index)) return false;
   const size_t segments = (targetLength + kSegment - 1) / kSegment;
   std::vector<std::vector<TDeltaCommand>> parts(segments);
-  struct TSegmentWork {
-    const TSuffixIndex* index;
-    const uint8_t* target;
-    size_t targetLength;
-    std::vector<std::vector<TDeltaCommand>>* parts;
-    std::atomic<bool> failed{false};
-  } work{&index, target, targetLength, &parts};
-  ParallelFor(
-      segments, threads,
-      [](size_t s, void* user) {
-        TSegmentWork& w = *static_cast<TSegmentWork*>(user);
-        const size_t begin = s * kSegment;
-        const size_t end = std::min(w.targetLength, begin + kSegment);
-        try {
-          MatchSegment(*w.index, w.target, begin, end, &(*w.parts)[s]);
-        } catch (const std::bad_alloc&) {
-          w.failed.store(true);
-        }
-      },
-      &work);
+  TSegmentWork work{&index, target, targetLength, &parts};
+  ParallelFor(segments, threads, MatchSegmentJob, &work);
   if (work.failed.load()) return false;
   for (const auto& part : parts) commands->insert(commands->end(), part.begin(), part.end());
   return true;
@@ -630,7 +631,7 @@ struct TMemoryReader {
   size_t at;
 };
 
-void ReadMemory(void* buffer, int32_t count, int32_t* got, void* user) {
+void VOZ_CDECL ReadMemory(void* buffer, int32_t count, int32_t* got, void* user) {
   TMemoryReader& r = *static_cast<TMemoryReader*>(user);
   const size_t n = count > 0 && r.at < r.length ? std::min(static_cast<size_t>(count), r.length - r.at) : 0;
   if (n > 0) std::memcpy(buffer, r.data + r.at, n);
@@ -638,7 +639,7 @@ void ReadMemory(void* buffer, int32_t count, int32_t* got, void* user) {
   *got = static_cast<int32_t>(n);
 }
 
-void SeekMemory(int32_t offset, void* user) {
+void VOZ_CDECL SeekMemory(int32_t offset, void* user) {
   TMemoryReader& r = *static_cast<TMemoryReader*>(user);
   r.at = offset < 0 ? r.length : static_cast<size_t>(offset);
 }
@@ -649,7 +650,7 @@ struct TFileSink {
   bool failed;
 };
 
-void WriteToFile(const void* buffer, int32_t count, void* user) {
+void VOZ_CDECL WriteToFile(const void* buffer, int32_t count, void* user) {
   TFileSink& s = *static_cast<TFileSink*>(user);
   if (s.failed || count <= 0) return;
   if (std::fwrite(buffer, 1, static_cast<size_t>(count), s.file) != static_cast<size_t>(count)) s.failed = true;
