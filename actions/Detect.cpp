@@ -57,9 +57,16 @@ void PutYearIntoText(std::string& text) {
   if (at == std::string::npos) return;
   SYSTEMTIME now;
   GetSystemTime(&now);
-  char year[16];
-  const int n = std::snprintf(year, sizeof(year), "%4u", static_cast<unsigned>(now.wYear));
-  if (n == 4) text.replace(at, 4, year, 4);
+  // Digits by hand: the runtime's formatted printing would add tens of KB
+  // to the setup for this one number.
+  unsigned value = now.wYear;
+  if (value > 9999) return;  // wider than the placeholder
+  char year[4];
+  for (int i = 3; i >= 0; --i) {
+    year[i] = (value != 0 || i == 3) ? static_cast<char>('0' + value % 10) : ' ';
+    value /= 10;
+  }
+  text.replace(at, 4, year, 4);
 }
 
 }  // namespace
