@@ -26,7 +26,6 @@
 namespace {
 
 constexpr DWORD kChunkSize = 65536;
-constexpr char kTempFileName[] = "\\tempfile.$$$";
 
 // The marker as searched for; set by InitArchiveModule.
 std::string Marker;
@@ -39,7 +38,7 @@ void CallPump(TPumpProc pump) {
   if (pump != nullptr) pump();
 }
 
-void PumpOnProgress(const char* /*path*/, int32_t /*percent*/) { CallPump(ProgressPump); }
+void VOZ_CDECL PumpOnProgress(const char* /*path*/, int32_t /*percent*/) { CallPump(ProgressPump); }
 
 // Closes the handle once, on whichever path leaves the function first.
 struct TFileGuard {
@@ -174,6 +173,30 @@ bool PathFits(const std::string& path) {
   return !path.empty() && path.size() < MAX_PATH && path.find('\0') == std::string::npos;
 }
 
+// The temporary copy must land in the destination and nowhere else: a link
+// of its name, left there by whoever could write the folder, would have the
+// copy written over its target (and, where links are Unix links under Wine,
+// the target deleted with it). So whatever stands at the name goes first,
+// and the copy is then created anew (CREATE_NEW never opens what exists). A
+// reparse point (a symbolic link, a junction) or a folder is refused. Any
+// other entry is not deleted by its name, which would follow a link that
+// Windows does not show as one: a new empty file is moved over it, so it
+// only loses its name, and that file of ours is deleted.
+bool ClearTempName(const std::string& destination, const std::string& tempPath) {
+  const DWORD a = GetFileAttributesA(tempPath.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return true;
+  if ((a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) return false;
+  std::string emptyPath;
+  const HANDLE empty = CreateUniqueFile(destination + "\\", 0, &emptyPath);
+  if (empty == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(empty);
+  if (!MoveFileOver(emptyPath, tempPath)) {
+    /* res = */ (void)DeleteFileA(emptyPath.c_str());
+    return false;
+  }
+  return DeleteFileA(tempPath.c_str()) != FALSE;
+}
+
 }  // namespace
 
 void InitArchiveModule() { Marker = UpperCaseAscii(kMarkerLowerCase); }
@@ -188,13 +211,13 @@ const std::string& PayloadMarker() { return Marker; }
 bool ExtractPayloadFrom(const std::string& programPath, const std::string& destination,
                         TPumpProc pump) {
   if (Marker.size() != static_cast<size_t>(kMarkerLength)) return false;  // not initialised
-  const std::string tempPath = destination + kTempFileName;
+  const std::string tempPath = destination + "\\" + kSetupTempName;
   if (!PathFits(programPath) || destination.empty() || !PathFits(tempPath)) return false;
 
   // Open the program file, find the archive, copy it beside the destination.
   // One I/O result for the whole group: the first failure ends it.
   bool ioOk = true;
-  bool tempTried = false;
+  bool tempCreated = false;  // the copy exists under the temporary name: ours to delete
   {
     TFileGuard program;
     TFileGuard temp;
@@ -208,11 +231,12 @@ bool ExtractPayloadFrom(const std::string& programPath, const std::string& desti
     ioOk = ioOk && FindArchiveStart(program.h, fileSize, pump, &chunk, &start);
     ioOk = ioOk && FindArchiveEnd(program.h, fileSize, start, &end);
 
+    ioOk = ioOk && ClearTempName(destination, tempPath);
     if (ioOk) {
-      tempTried = true;
-      temp.h = CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+      temp.h = CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-      ioOk = temp.IsOpen() && SeekFileTo(program.h, start);
+      tempCreated = temp.IsOpen();
+      ioOk = tempCreated && SeekFileTo(program.h, start);
     }
     for (uint64_t pos = start; ioOk && pos < end;) {
       CallPump(pump);
@@ -226,7 +250,6 @@ bool ExtractPayloadFrom(const std::string& programPath, const std::string& desti
     const bool programClosed = program.Close();
     ioOk = ioOk && tempClosed && programClosed;
   }
-
   bool result = false;
   if (ioOk) {
     ProgressPump = pump;
@@ -234,7 +257,7 @@ bool ExtractPayloadFrom(const std::string& programPath, const std::string& desti
     ProgressPump = nullptr;
   }
   // After ExtractArchive the copy is normally gone already.
-  if (tempTried) (void)DeleteFileA(tempPath.c_str());
+  if (tempCreated) (void)DeleteFileA(tempPath.c_str());
   return result;
 }
 

@@ -35,6 +35,13 @@ const std::string& PayloadMarker();
 // checksum) or ExtractArchive fails. The temporary file never outlives the
 // call.
 //
+// The copy is never written through a link: whatever stands at the name
+// "tempfile.$$$" is removed first without being followed (a file or a hard
+// link of that name only loses its name), and the copy is created anew. A
+// reparse point (a symbolic link, a junction) or a folder of that name is
+// refused, as is a name that cannot be removed: false, and nothing is
+// extracted.
+//
 // pump is called once per 65,536-byte chunk of the marker search, once per
 // chunk of the copy, and once per progress report of ExtractArchive.
 //

@@ -8,6 +8,15 @@
 //   that runs past the body's end fails the entry (-6) before anything is
 //   created, and an entry's reader never delivers bytes past the body's end,
 //   so a stored size that claims more fails the entry's size check (-6).
+// - Nothing is written through a link. Folders are made one at a time below
+//   the destination, and one that is a reparse point (a symbolic link, a
+//   junction, a mount point) fails the entry. Each file is decoded under a
+//   new name (CREATE_NEW) beside its target and then moved over it, so a link
+//   that stands at the entry's own name is replaced, not followed, and the
+//   file it replaces stays whole until its successor verified. (Wine, which
+//   maps Unix links, deletes and truncates a file link's target; only a
+//   rename replaces the link itself.)
+// - An entry never leaves more on disk than its header declares.
 #include "Extract.h"
 
 #include <windows.h>
@@ -15,6 +24,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <set>
+#include <vector>
 
 #include "CRC_32.h"
 #include "Scramble.h"
@@ -73,27 +84,112 @@ bool SeekTo(HANDLE file, int64_t position) {
   return position >= 0 && SeekFileTo(file, static_cast<uint64_t>(position));
 }
 
+// ---- New files and replacing old ones ----------------------------------------
+
+// MoveFileExA is bound by name: Windows 95, 98 and Me have only a stub of it
+// (and no links either), where a file is replaced by deleting and renaming.
+typedef BOOL(WINAPI* TMoveFileExProc)(LPCSTR from, LPCSTR to, DWORD flags);
+
+TMoveFileExProc MoveFileExA_ = nullptr;
+bool MoveFileExLooked = false;
+
+TMoveFileExProc MoveFileExProc() {
+  if (!MoveFileExLooked) {
+    MoveFileExLooked = true;
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel != nullptr) {
+      MoveFileExA_ = reinterpret_cast<TMoveFileExProc>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "MoveFileExA")));
+    }
+  }
+  return MoveFileExA_;
+}
+
+uint32_t UniqueSeed = 0;
+
+}  // namespace
+
+HANDLE CreateUniqueFile(const std::string& folder, uint32_t shareMode, std::string* path) {
+  path->clear();
+  if (UniqueSeed == 0) UniqueSeed = (GetTickCount() ^ (GetCurrentProcessId() << 16)) | 1;
+  static const char kHex[] = "0123456789ABCDEF";
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    UniqueSeed = UniqueSeed * 1103515245u + 12345u;
+    const uint32_t n = UniqueSeed >> 16;
+    std::string candidate = folder;
+    candidate += "~vz";
+    for (int shift = 12; shift >= 0; shift -= 4) candidate += kHex[(n >> shift) & 15];
+    candidate += ".tmp";
+    if (!FitsAnsiPath(candidate)) return INVALID_HANDLE_VALUE;
+    const HANDLE h = CreateFileA(candidate.c_str(), GENERIC_WRITE, shareMode, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *path = candidate;
+      return h;
+    }
+    // Taken (a file, a folder or a file pending deletion): try another name.
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to) {
+  if (!FitsAnsiPath(from) || !FitsAnsiPath(to)) return false;
+  const TMoveFileExProc moveEx = MoveFileExProc();
+  if (moveEx != nullptr) {
+    if (moveEx(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+      // A read-only file is not replaced until its attribute goes. A link is
+      // left alone: its attributes would be its target's.
+      const DWORD a = GetFileAttributesA(to.c_str());
+      constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+      if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_READONLY) == 0 || (a & kNotPlain) != 0) return false;
+      if (!SetFileAttributesA(to.c_str(), a & ~FILE_ATTRIBUTE_READONLY)) return false;
+      if (moveEx(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+      /* res = */ (void)SetFileAttributesA(to.c_str(), a);  // as it was
+      return false;
+    }
+  }
+  // Delete and rename: the old file is gone only once the new one is whole.
+  const DWORD a = GetFileAttributesA(to.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES) {
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    /* res = */ (void)SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+    /* res = */ (void)DeleteFileA(to.c_str());
+  }
+  return MoveFileA(from.c_str(), to.c_str()) != FALSE;
+}
+
+namespace {
+
 // Extraction state: one extraction at a time (the decoder is module state too).
 struct TExtraction {
   HANDLE archive = INVALID_HANDLE_VALUE;
   HANDLE output = INVALID_HANDLE_VALUE;
+  std::string outputPath;   // the new file being written, under its temporary name
   std::string currentPath;  // full path of the current entry; kept after the last one
   int64_t remaining = 0;    // stream bytes of the entry not yet handed to the decoder
   int64_t readCount = 0;    // stream bytes handed to the decoder
   int64_t written = 0;      // bytes written to the output file
+  int64_t contentSize = 0;  // what the entry declares; nothing beyond it is written
+  bool overflow = false;    // the stream decoded to more than the declared size
   uint32_t reg = kRegisterStart;
   int32_t percent = 0;
   ArchiveProgressProc progress = nullptr;
   bool ioError = false;  // a read of the archive or a write of the output failed
+  std::set<std::string> folders;  // folders below the destination already checked
 };
 
 TExtraction g_extraction;
 bool g_busy = false;  // an extraction or patch application is running
 
 // The decoder asks for whole blocks (up to about 2 MB): one ReadFile each.
-int32_t EntryRead(void* buffer, int32_t count, void* context) {
+int32_t VOZ_CDECL EntryRead(void* buffer, int32_t count, void* context) {
   auto* x = static_cast<TExtraction*>(context);
-  if (x->ioError || count <= 0) return 0;  // after a failure, let the decoder stop soon
+  // After a failure, or once the entry has more than it declared, the
+  // decoder gets no more input and stops at its next block.
+  if (x->ioError || x->overflow || count <= 0) return 0;
   const DWORD want = static_cast<DWORD>(std::min<int64_t>(x->remaining, count));
   if (want == 0) return 0;
   const int64_t got = ReadUpTo(x->archive, buffer, want);
@@ -106,14 +202,56 @@ int32_t EntryRead(void* buffer, int32_t count, void* context) {
   return static_cast<int32_t>(got);
 }
 
-void EntryWrite(const void* buffer, int32_t count, void* context) {
+void VOZ_CDECL EntryWrite(const void* buffer, int32_t count, void* context) {
   auto* x = static_cast<TExtraction*>(context);
-  if (count > 0) {
-    if (!x->ioError && !WriteAll(x->output, buffer, static_cast<size_t>(count))) x->ioError = true;
-    x->reg = Crc32Update(buffer, count, x->reg);
-    x->written += count;
+  if (count > 0 && !x->overflow) {
+    int64_t take = count;
+    if (take > x->contentSize - x->written) {
+      take = x->contentSize - x->written;
+      x->overflow = true;
+    }
+    if (take > 0) {
+      if (!x->ioError && !WriteAll(x->output, buffer, static_cast<size_t>(take))) x->ioError = true;
+      x->reg = Crc32Update(buffer, static_cast<int32_t>(take), x->reg);
+      x->written += take;
+    }
   }
   if (x->progress != nullptr) x->progress(x->currentPath.c_str(), x->percent);
+}
+
+// Closes and deletes the entry's new file, if there is one.
+void DiscardOutput(TExtraction* x) {
+  if (x->output != INVALID_HANDLE_VALUE) CloseHandle(x->output);
+  x->output = INVALID_HANDLE_VALUE;
+  if (!x->outputPath.empty()) /* res = */ (void)DeleteFileA(x->outputPath.c_str());
+  x->outputPath.clear();
+}
+
+// Makes the folders of an entry's name below the destination, outermost
+// first, each checked before the next is made inside it: a folder that is a
+// link could lead anywhere, so it fails the entry (-6); one that cannot be
+// made, or a file in its place, gives -2.
+int32_t MakeEntryFolders(TExtraction* x, const std::string& destination, const std::string& name) {
+  for (size_t separator = name.find_first_of("\\/"); separator != std::string::npos;
+       separator = name.find_first_of("\\/", separator + 1)) {
+    const std::string relative = name.substr(0, separator);
+    if (x->folders.count(relative) != 0) continue;
+    const std::string folder = destination + "\\" + relative;
+    DWORD a = GetFileAttributesA(folder.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) {
+      if (CreateDirectoryA(folder.c_str(), nullptr)) {
+        a = FILE_ATTRIBUTE_DIRECTORY;
+      } else {
+        // Made by someone else meanwhile is as good, once it passes the check.
+        a = GetFileAttributesA(folder.c_str());
+        if (a == INVALID_FILE_ATTRIBUTES) return kExtractCannotCreate;
+      }
+    }
+    if ((a & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return kExtractEntryFailed;
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) == 0) return kExtractCannotCreate;
+    x->folders.insert(relative);
+  }
+  return kExtractOk;
 }
 
 // Unscrambles the whole body in place and checks it against the trailer.
@@ -173,21 +311,22 @@ int32_t ExtractEntry(TExtraction* x, const std::string& destination, int64_t* po
   if (!FitsAnsiPath(path)) return kExtractCannotCreate;
   x->currentPath = path;
 
-  CreateFolderChain(FilePathPart(path));
-  // A read-only file of that name must go too; a file in use stays and the
-  // create below fails. Both calls would fail on a missing file anyway, and
-  // each costs a round trip on some systems, so they run only when needed.
-  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    /* res = */ (void)SetFileAttrs(path, 0);
-    /* res = */ (void)DeleteFileA(path.c_str());
+  const int32_t folders = MakeEntryFolders(x, destination, name);
+  if (folders != kExtractOk) return folders;
+  // The new content goes to a new file beside the old one; a path too long
+  // for that name takes the destination folder itself (the same volume:
+  // no link lies between them).
+  x->output = CreateUniqueFile(FilePathPart(path), FILE_SHARE_READ, &x->outputPath);
+  if (x->output == INVALID_HANDLE_VALUE) {
+    x->output = CreateUniqueFile(destination + "\\", FILE_SHARE_READ, &x->outputPath);
+    if (x->output == INVALID_HANDLE_VALUE) return kExtractCannotCreate;
   }
-  x->output = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (x->output == INVALID_HANDLE_VALUE) return kExtractCannotCreate;
 
   x->remaining = std::min<int64_t>(h.storedSize, bodyEnd - pos);
   x->readCount = 0;
   x->written = 0;
+  x->contentSize = h.contentSize;
+  x->overflow = false;
   x->reg = kRegisterStart;
   x->percent = RoundHalfEven(pos * 100, std::max<int64_t>(1, archiveSize));
   if (x->progress != nullptr) x->progress(x->currentPath.c_str(), x->percent);
@@ -195,8 +334,9 @@ int32_t ExtractEntry(TExtraction* x, const std::string& destination, int64_t* po
   int32_t code = DecodeEntryStream(EntryRead, EntryWrite, x);
   if (x->ioError) return kExtractIoError;
   // An empty file may carry four stored bytes that are not a stream at all.
-  if (h.contentSize == 0 && h.storedSize == 4 && code == kDecodeEntryFailed) code = 0;
-  if (x->readCount != h.storedSize || x->written != h.contentSize || x->reg != h.checksum || code != 0) {
+  if (h.contentSize == 0 && h.storedSize == 4 && code == kDecodeEntryFailed && !x->overflow) code = 0;
+  if (x->overflow || x->readCount != h.storedSize || x->written != h.contentSize || x->reg != h.checksum ||
+      code != 0) {
     return kExtractEntryFailed;
   }
 
@@ -205,6 +345,10 @@ int32_t ExtractEntry(TExtraction* x, const std::string& destination, int64_t* po
   const BOOL closed = CloseHandle(x->output);
   x->output = INVALID_HANDLE_VALUE;
   if (!closed) return kExtractIoError;
+  // Whatever stood at the name (a file in use, a folder) and cannot be
+  // replaced stays as it was.
+  if (!MoveFileOver(x->outputPath, path)) return kExtractCannotCreate;
+  x->outputPath.clear();
   // Attributes last, so a read-only entry could still be written and dated.
   // Most entries carry just what a new file already has (archive): no call.
   if (GetFileAttributesA(path.c_str()) != h.attributes) /* res = */ (void)SetFileAttrs(path, h.attributes);
@@ -264,7 +408,7 @@ int32_t ExtractArchive(const char* archivePath, const char* destination, const c
   x->progress = progress;
   const int32_t result = RunExtraction(x, path, dest, password);
 
-  if (x->output != INVALID_HANDLE_VALUE) CloseHandle(x->output);
+  DiscardOutput(x);
   if (x->archive != INVALID_HANDLE_VALUE) CloseHandle(x->archive);
   /* res = */ (void)DeleteFileA(path.c_str());
   *x = TExtraction();
@@ -294,59 +438,121 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
   return ok;
 }
 
-bool WriteWholeFile(const std::string& data, const std::string& path) {
-  if (!FitsAnsiPath(path)) return false;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool ok = WriteAll(file, data.data(), data.size());
-  if (!CloseHandle(file)) ok = false;
+namespace {
+
+// The output of a patch, written as it is decoded through a buffer, so that
+// memory follows the buffer, not the output's size. Outputs are below 2 GiB,
+// like everything the decoders handle.
+struct TFileSink {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  std::vector<uint8_t> buffer;
+  size_t used = 0;
+  int64_t total = 0;
+  bool failed = false;  // a write failed, or the output passed 2 GiB
+
+  void Flush() {
+    if (!failed && used > 0 && !WriteAll(file, buffer.data(), used)) failed = true;
+    used = 0;
+  }
+};
+
+constexpr size_t kSinkBufferSize = 256 * 1024;
+
+void VOZ_CDECL SinkWrite(const void* data, int32_t count, void* user) {
+  auto* sink = static_cast<TFileSink*>(user);
+  if (sink->failed || count <= 0) return;
+  if (sink->total + count > INT32_MAX) {
+    sink->failed = true;
+    return;
+  }
+  sink->total += count;
+  const auto* p = static_cast<const uint8_t*>(data);
+  size_t left = static_cast<size_t>(count);
+  while (left > 0 && !sink->failed) {
+    if (sink->used == sink->buffer.size()) sink->Flush();
+    const size_t n = std::min(left, sink->buffer.size() - sink->used);
+    std::memcpy(sink->buffer.data() + sink->used, p, n);
+    sink->used += n;
+    p += n;
+    left -= n;
+  }
+}
+
+// A byte string read as a stream (the patch) or as the base (the reference).
+// Once the output failed, both run dry, so the decoder stops at its next
+// copy or block instead of working through the rest for nothing.
+struct TMemorySource {
+  const std::string* data;
+  size_t position;
+  const TFileSink* sink;
+};
+
+void VOZ_CDECL MemoryRead(void* buffer, int32_t count, int32_t* got, void* user) {
+  auto* source = static_cast<TMemorySource*>(user);
+  *got = 0;
+  if (count <= 0 || source->sink->failed) return;
+  const size_t n = std::min(static_cast<size_t>(count), source->data->size() - source->position);
+  if (n > 0) std::memcpy(buffer, source->data->data() + source->position, n);
+  source->position += n;
+  *got = static_cast<int32_t>(n);
+}
+
+void VOZ_CDECL MemorySeek(int32_t offset, void* user) {
+  auto* source = static_cast<TMemorySource*>(user);
+  source->position = std::min(static_cast<size_t>(std::max(offset, 0)), source->data->size());
+}
+
+// Decodes the patch against the reference into a new file beside
+// outputPath, then moves it over outputPath: an existing output file is
+// replaced only by a complete, verified result.
+bool RebuildFromPatch(const std::string& reference, const std::string& patch, const std::string& outputPath) {
+  std::string tempPath;
+  TFileSink sink;
+  sink.file = CreateUniqueFile(FilePathPart(outputPath), 0, &tempPath);
+  if (sink.file == INVALID_HANDLE_VALUE) return false;
+  bool ok = false;
+  try {
+    sink.buffer.resize(kSinkBufferSize);
+    TMemorySource base = {&reference, 0, &sink};
+    TMemorySource stream = {&patch, 0, &sink};
+    const int32_t code = ApplyPatchStream(MemoryRead, MemorySeek, &base, SinkWrite, &sink, MemoryRead,
+                                          static_cast<int32_t>(patch.size()), &stream, nullptr, nullptr);
+    sink.Flush();
+    ok = code == kDecodeOk && !sink.failed;
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
+  if (!CloseHandle(sink.file)) ok = false;
+  ok = ok && MoveFileOver(tempPath, outputPath);
+  if (!ok) /* res = */ (void)DeleteFileA(tempPath.c_str());
   return ok;
 }
 
-namespace {
-
-// The patch's output for the reference: a first pass with 256 KiB more room
-// than the reference, and at most one more with the exact size it reports.
-bool RebuildFromPatch(const std::string& reference, const std::string& patch, std::string* output) {
-  constexpr int64_t kExtraRoom = 0x40000;
-  if (static_cast<int64_t>(reference.size()) > INT32_MAX - kExtraRoom) return false;
-  int32_t capacity = static_cast<int32_t>(reference.size() + kExtraRoom);
-  for (int pass = 0; pass < 2; ++pass) {
-    try {
-      output->resize(static_cast<size_t>(capacity));
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    int32_t size = capacity;
-    const int32_t code =
-        ApplyPatchBuffer(reference.data(), static_cast<int32_t>(reference.size()), output->data(), &size,
-                         patch.data(), static_cast<int32_t>(patch.size()), nullptr, nullptr);
-    if (code == kDecodeOk && size >= 0 && size <= capacity) {
-      output->resize(static_cast<size_t>(size));
-      return true;
-    }
-    if (code != kDecodeOutputTooSmall || size <= capacity) return false;
-    capacity = size;
-  }
-  return false;
-}
-
 }  // namespace
+
+bool WriteWholeFile(const std::string& data, const std::string& path) {
+  if (!FitsAnsiPath(path)) return false;
+  std::string tempPath;
+  HANDLE file = CreateUniqueFile(FilePathPart(path), 0, &tempPath);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = WriteAll(file, data.data(), data.size());
+  if (!CloseHandle(file)) ok = false;
+  ok = ok && MoveFileOver(tempPath, path);
+  if (!ok) /* res = */ (void)DeleteFileA(tempPath.c_str());
+  return ok;
+}
 
 bool ApplyPatchFile(const std::string& referencePath, const std::string& outputPath,
                     const std::string& patchPath) {
   bool result = false;
   // The decoder is shared with a running extraction (a progress procedure
   // must not get here); the patch still goes.
-  if (!g_busy) {
+  if (!g_busy && FitsAnsiPath(outputPath)) {
     g_busy = true;
     std::string reference;
     std::string patch;
-    std::string output;
-    if (ReadWholeFile(referencePath, &reference) && ReadWholeFile(patchPath, &patch) &&
-        RebuildFromPatch(reference, patch, &output)) {
-      result = WriteWholeFile(output, outputPath);
+    if (ReadWholeFile(referencePath, &reference) && ReadWholeFile(patchPath, &patch)) {
+      result = RebuildFromPatch(reference, patch, outputPath);
     }
     g_busy = false;
   }

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#include "VozCall.h"
+
 // Progress of an extraction: the entry's full destination path (zero-
 // terminated) and a percentage 0..100 of the archive consumed.
-typedef void (*ArchiveProgressProc)(const char* path, int32_t percent);
+typedef void(VOZ_CDECL* ArchiveProgressProc)(const char* path, int32_t percent);
 
 // ExtractArchive result codes.
 constexpr int32_t kExtractOk = 0;
@@ -33,12 +35,21 @@ constexpr int32_t kExtractEntryFailed = -6;    // an entry is malformed or does 
 //
 // The archive file is consumed: it is deleted on every return once it was
 // opened (or an attempt to open it was made). Entry names that would leave
-// the destination or name a device (VozFormat.h, IsSafeEntryName), and an
-// empty name, fail with -6 before anything of that entry is created; so does
-// an entry whose name or header runs past the body's end. A joined path that
-// does not fit MAX_PATH gives -2. Files extracted before a failure stay; a
-// file being written when it failed stays too, without its time stamp and
-// attributes.
+// the destination, name a device or alias another name (VozFormat.h,
+// CheckEntryName) fail with -6 before anything of that entry is created; so
+// does an entry whose name or header runs past the body's end. A joined path
+// that does not fit MAX_PATH gives -2.
+//
+// Nothing is written through a link. An entry's folders are made one at a
+// time below the destination; one that exists as a reparse point (a
+// symbolic link, a junction) fails the entry with -6, one that cannot be
+// made or is a file gives -2. Each file is decoded into a new file of its
+// own (CreateUniqueFile) beside its target, and only a complete, verified
+// result is moved over the target (MoveFileOver): a file of that name stays
+// as it was when the entry fails, and a link standing at the name is
+// replaced, not followed. An entry that decodes to more than its declared
+// content size stops there and fails with -6. Files extracted before a
+// failure stay; the entry that failed leaves nothing.
 //
 // progress is called once per entry before its decoding and once per output
 // write (both with the percentage of the archive consumed up to the entry's
@@ -49,9 +60,11 @@ int32_t ExtractArchive(const char* archivePath, const char* destination, const c
                        ArchiveProgressProc progress);
 
 // Rebuilds outputPath from referencePath and the patch at patchPath (a
-// command stream, VozDecode.h ApplyPatchBuffer). True when the output file
-// was written with the patch's result. outputPath is only written on
-// success; the patch file is deleted in every case.
+// command stream, VozDecode.h). True when the output file was written with
+// the patch's result. The output is decoded straight into a new file beside
+// outputPath, so memory holds the reference and the patch, whatever size the
+// patch asks for (outputs stop at 2 GiB); outputPath is replaced only by a
+// verified result. The patch file is deleted in every case.
 bool ApplyPatchFile(const std::string& referencePath, const std::string& outputPath,
                     const std::string& patchPath);
 
@@ -59,5 +72,22 @@ bool ApplyPatchFile(const std::string& referencePath, const std::string& outputP
 // data is emptied first.
 bool ReadWholeFile(const std::string& path, std::string* data);
 
-// Creates or truncates path and writes data to it; true without error.
+// Writes data to a new file beside path and moves it over path; true
+// without error. On a failure (a full disk) an existing file of that name
+// stays as it was, and a link at the name is replaced, never written
+// through.
 bool WriteWholeFile(const std::string& data, const std::string& path);
+
+// A new, empty file "~vzXXXX.tmp" in folder (with its trailing "\", or ""
+// for the current directory), opened for writing with shareMode; its path in
+// *path. Made with CREATE_NEW, so nothing that stands at a name is opened or
+// followed; a few names are tried. Returns the Win32 file handle, or
+// INVALID_HANDLE_VALUE.
+void* CreateUniqueFile(const std::string& folder, uint32_t shareMode, std::string* path);
+
+// Moves the file from over the name to, replacing a file that stands there
+// (a read-only one too) without following it when it is a link. Where the
+// system has no MoveFileEx (Windows 95, 98 and Me, which have no links
+// either) the old file is deleted and the new one renamed. False when the
+// name cannot be replaced (a folder, a file in use); from is then left.
+bool MoveFileOver(const std::string& from, const std::string& to);

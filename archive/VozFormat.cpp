@@ -21,11 +21,11 @@ char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Characters that no Windows file name may hold. ':' is among them, which
-// also refuses drive letters ("C:x") and alternate data streams ("a:b").
+// Characters that no Windows file name may hold (':' is checked on its
+// own, to say why).
 bool IsForbiddenChar(char c) {
   const unsigned char u = static_cast<unsigned char>(c);
-  return u < 0x20 || std::strchr(":*?<>|\"", c) != nullptr;
+  return u < 0x20 || std::strchr("*?<>|\"", c) != nullptr;
 }
 
 // "..", and also "...", ". ." and the like: Windows trims trailing dots and
@@ -41,6 +41,14 @@ bool IsDotComponent(const char* s, size_t n) {
     }
   }
   return dots >= 2;
+}
+
+bool EqualsIgnoringCase(const char* s, size_t n, const char* what) {
+  if (std::strlen(what) != n) return false;
+  for (size_t i = 0; i < n; i++) {
+    if (UpperAscii(s[i]) != UpperAscii(what[i])) return false;
+  }
+  return true;
 }
 
 // A device name, with or without an extension, in any letter case. The
@@ -103,20 +111,54 @@ TEntryHeader UnpackEntryHeader(const uint8_t in[kEntryHeaderSize]) {
   return h;
 }
 
-bool IsSafeEntryName(const char* name, size_t length) {
-  if (name == nullptr || length == 0) return false;
-  if (IsSeparator(name[0])) return false;
+TEntryNameProblem CheckEntryName(const char* name, size_t length) {
+  using P = TEntryNameProblem;
+  if (name == nullptr || length == 0) return P::Empty;
+  if (IsSeparator(name[0])) return P::Absolute;
   for (size_t i = 0; i < length; i++) {
-    if (IsForbiddenChar(name[i])) return false;
+    if (name[i] == ':') return P::Colon;
+    if (IsForbiddenChar(name[i])) return P::ForbiddenCharacter;
   }
-  size_t start = 0;
-  while (start <= length) {
+  for (size_t start = 0; start <= length;) {
     size_t end = start;
     while (end < length && !IsSeparator(name[end])) end++;
     const char* component = name + start;
     const size_t n = end - start;
-    if (IsDotComponent(component, n) || IsDeviceComponent(component, n)) return false;
+    const bool last = end == length;
+    if (n == 0) return P::EmptyComponent;
+    if (IsDotComponent(component, n)) return P::ParentComponent;
+    if (n == 1 && component[0] == '.') {
+      if (last) return P::FolderItself;
+    } else if (component[n - 1] == '.' || component[n - 1] == ' ') {
+      return P::TrailingDotOrBlank;
+    }
+    if (IsDeviceComponent(component, n)) return P::DeviceName;
+    if (start == 0 && EqualsIgnoringCase(component, n, kSetupTempName)) return P::SetupTempFile;
     start = end + 1;
   }
-  return true;
+  return P::None;
+}
+
+const char* EntryNameProblemText(TEntryNameProblem problem) {
+  using P = TEntryNameProblem;
+  switch (problem) {
+    case P::None: return "the name is fine";
+    case P::Empty: return "the name is empty";
+    case P::Absolute: return "the name starts with a separator, so it would leave the destination folder";
+    case P::Colon: return "the name holds a ':' (a drive letter or a stream name)";
+    case P::ForbiddenCharacter: return "the name holds a control character or one of *?<>|\" that Windows forbids";
+    case P::EmptyComponent: return "the name has an empty part (a doubled or trailing separator)";
+    case P::ParentComponent: return "the name has a \"..\" part, so it would leave the destination folder";
+    case P::FolderItself: return "the name ends in \".\", which names a folder, not a file";
+    case P::TrailingDotOrBlank:
+      return "a part of the name ends in a dot or a blank, which Windows drops, so the file would land on "
+             "another name";
+    case P::DeviceName: return "a part of the name is a device name of Windows (CON, NUL, COM1, LPT1 and the like)";
+    case P::SetupTempFile: return "\"tempfile.$$$\" is the name of the setup's own temporary file";
+  }
+  return "the name cannot be used";
+}
+
+bool IsSafeEntryName(const char* name, size_t length) {
+  return CheckEntryName(name, length) == TEntryNameProblem::None;
 }

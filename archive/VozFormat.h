@@ -97,10 +97,43 @@ constexpr uint32_t kScrambleMultiplier = 0x08088405u;
 // Extraction reads the archive body in chunks of this size.
 constexpr int32_t kUnscrambleChunk = 12596;
 
-// Entry names: true when the name stays below the destination folder and
-// touches no device: not empty, not absolute or drive-qualified, no leading
-// "\" or "/", no ".." component (either separator), no ":" and none of the
-// characters Windows forbids ("*?<>|\"" and bytes below 0x20), and no
-// component that is a reserved device name (CON, PRN, AUX, NUL, COM1-COM9,
-// LPT1-LPT9, with or without an extension, any letter case).
+// Entry names. The setup joins a name to the destination folder as it
+// stands, and Windows reads the result with its own rules, so a name is
+// refused when the file it would make is not the one it says:
+// - it is empty, or starts with "\" or "/" (absolute);
+// - it holds ":" (a drive letter or a stream), a byte below 0x20 or one of
+//   the characters Windows forbids in names (*?<>|");
+// - a component is empty ("a\\b", "a\"), consists of dots and blanks with
+//   two or more dots (".." and what Windows trims to it), or is the last
+//   component and just "." (a folder, not a file);
+// - a component ends in a dot or a blank, which Windows drops, so that the
+//   entry would land on another name ("a.", "a ");
+// - a component is a reserved device name (CON, PRN, AUX, NUL, CONIN$,
+//   CONOUT$, COM1-COM9, LPT1-LPT9 and their superscript-digit forms, with or
+//   without an extension, any letter case). COM0 and LPT0 are ordinary names:
+//   Windows maps only the digits 1 to 9 (and the superscripts) to devices;
+// - its first component is the setup's own temporary file, kSetupTempName,
+//   in any letter case: the setup copies the archive there while it
+//   extracts, so such an entry could never be written.
+// A "." in the middle ("a\.\b") is dropped by Windows and harmless.
+enum class TEntryNameProblem {
+  None,
+  Empty,
+  Absolute,
+  Colon,
+  ForbiddenCharacter,
+  EmptyComponent,
+  ParentComponent,
+  FolderItself,
+  TrailingDotOrBlank,
+  DeviceName,
+  SetupTempFile,
+};
+TEntryNameProblem CheckEntryName(const char* name, size_t length);
+// One line for a message: why such a name is refused.
+const char* EntryNameProblemText(TEntryNameProblem problem);
+// CheckEntryName(...) == TEntryNameProblem::None.
 bool IsSafeEntryName(const char* name, size_t length);
+
+// The file the setup copies its archive into, in the destination folder.
+constexpr char kSetupTempName[] = "tempfile.$$$";

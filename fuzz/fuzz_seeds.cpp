@@ -1,8 +1,10 @@
 // Writes the fuzz targets' seed corpora: valid entry streams and patches
-// made by the encoder (stored and compressed, small and large blocks), and
-// a few streams that stop at each kind of failure.
-//   fuzz_seeds DIR   ->  DIR/buffer/*, DIR/stream/*
+// made by the encoder (stored and compressed, small and large blocks), a
+// few streams that stop at each kind of failure, and archives and entry
+// names for the archive layer (layout in fuzz_archive.cpp).
+//   fuzz_seeds DIR   ->  DIR/buffer/*, DIR/stream/*, DIR/archive/*
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -70,6 +72,7 @@ int main(int argc, char** argv) {
   std::error_code ec;
   fs::create_directories(dir / "buffer", ec);
   fs::create_directories(dir / "stream", ec);
+  fs::create_directories(dir / "archive", ec);
   std::mt19937 rng(1);
   bool ok = true;
 
@@ -130,6 +133,44 @@ int main(int argc, char** argv) {
   ok = ok && Emit(dir, {}, Cat({stored({kCmdEnd, 0xFF, 0xFF}), stored({0xFF, 0xFF})}), 0);
   ok = ok && Emit(dir, {}, stored({0x30, 0xFF, 0xFF, 0xFF, 0xFF}), 0);
   ok = ok && Emit(dir, {1, 2, 3}, stored({0x10, 0, 3, kCmdEnd, 0, 0, 0, 0}), 3);
+
+  // Archives: plain bodies (the target scrambles them and adds the
+  // trailer) for test, list and extract, the same behind a stub, whole
+  // setup files, and entry names for the name rule.
+  {
+    Bytes body;
+    const auto add = [&](const std::string& name, const Bytes& content, int level) {
+      Bytes stream;
+      ok = ok && EncodeEntryStream(content.data(), content.size(), {level, kMaxBlockDecoded}, &stream);
+      const TEntryHeader h = {0x5A216000, static_cast<uint32_t>(content.size()), 0x20,
+                              static_cast<uint32_t>(stream.size()),
+                              Crc32Update(content.data(), static_cast<int32_t>(content.size()), kRegisterStart)};
+      ok = ok && AppendArchiveEntry(&body, name, h, stream.data(), stream.size());
+    };
+    add("readme.txt", Content(0, 300, rng), 6);
+    add("Docs\\Deep\\guide.txt", Content(0, 2000, rng), 6);
+    add("bin/data.bin", Content(1, 500, rng), 0);
+    add("empty.txt", {}, 0);
+    const Bytes four = {'J', 'U', 'N', 'K'};
+    const TEntryHeader empty4 = {0x5A216000, 0, 0x21, 4, kRegisterStart};
+    ok = ok && AppendArchiveEntry(&body, "sub\\empty4.txt", empty4, four.data(), four.size());
+    int n = 0;
+    const auto emit = [&](uint8_t mode, const Bytes& rest) {
+      ok = ok && WriteFile(dir / "archive" / std::to_string(n++), Cat({{mode}, rest}));
+    };
+    for (uint8_t command : {0, 1, 2}) {
+      emit(static_cast<uint8_t>(0 | command << 2), body);
+      emit(static_cast<uint8_t>(1 | command << 2), body);
+    }
+    std::string marker = kMarkerLowerCase;
+    for (char& c : marker) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
+    const Bytes archive = FinishArchive(body, nullptr, 0);
+    emit(2, Cat({Bytes(100, 'M'), Bytes(marker.begin(), marker.end()), archive}));
+    emit(2, archive);
+    for (const char* name : {"a\\b.txt", "x\\.\\y", "com0", "Docs\\tempfile.$$$", "nul.txt", "a..b"}) {
+      emit(3, Bytes(name, name + std::strlen(name)));
+    }
+  }
 
   if (!ok) {
     std::fprintf(stderr, "fuzz_seeds: could not write the seeds into %s\n", argv[1]);

@@ -16,6 +16,7 @@
 #include "ShortUtl.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
+#include "LinkSupport.h"
 #include "TestSupport.h"
 
 using voztest::RemoveTree;
@@ -327,6 +328,73 @@ TEST_F(PayloadTest, LargeArchiveIsCopiedWholeOverAnOldTemporaryFile) {
   ExpectFile("big.bin", big);
   ExpectFile("sub\\small.bin", small);
   EXPECT_FALSE(Exists(tempPath));
+}
+
+// ---- What stands at the temporary file's name -------------------------------
+
+// Whatever a folder's owner left at "tempfile.$$$" before the setup ran: the
+// copy is never written through it, and what it points to stays as it was.
+TEST_F(PayloadTest, TemporaryFileNameIsNeverFollowed) {
+  const std::string outside = root + "\\outside";
+  ASSERT_TRUE(CreateDirectoryA(outside.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((outside + "\\folder").c_str(), nullptr));
+  const TBytes victim = Bytes("a file of someone else's");
+  const TBytes content = Pattern(3000, 11);
+  const TBytes file = Concat({Filler(100), Bytes(UpperMarker()), MakeArchive({Entry("a.bin", content)})});
+
+  enum TKind { kHardLink, kFileLink, kFolderLink, kFolder, kReadOnlyFile };
+  struct TCase {
+    const char* what;
+    TKind kind;
+  } cases[] = {
+      {"a hard link", kHardLink},
+      {"a symbolic link to a file", kFileLink},
+      {"a symbolic link to a folder", kFolderLink},
+      {"a folder", kFolder},
+      {"a read-only file left by an earlier run", kReadOnlyFile},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemoveTree(dest);
+    ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(outside + "\\victim.dat", victim));
+    bool link = false;
+    switch (c.kind) {
+      case kHardLink: ASSERT_TRUE(voztest::MakeHardLink(outside + "\\victim.dat", tempPath)); break;
+      case kFileLink:
+        ASSERT_TRUE(voztest::MakeSymbolicLink(outside + "\\victim.dat", tempPath));
+        link = true;
+        break;
+      case kFolderLink:
+        ASSERT_TRUE(voztest::MakeSymbolicLink(outside + "\\folder", tempPath));
+        link = true;
+        break;
+      case kFolder: ASSERT_TRUE(CreateDirectoryA(tempPath.c_str(), nullptr)); break;
+      case kReadOnlyFile:
+        ASSERT_TRUE(WriteBytes(tempPath, Pattern(100, 1)));
+        ASSERT_TRUE(SetFileAttributesA(tempPath.c_str(), FILE_ATTRIBUTE_READONLY));
+        break;
+    }
+    // A reparse point or a folder of that name is refused; anything else
+    // loses its name and the installation goes on.
+    const DWORD shown = GetFileAttributesA(tempPath.c_str());
+    const bool refused = (shown & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+    ASSERT_TRUE(WriteBytes(setup, file));
+    const bool result = ExtractPayloadFrom(setup, dest, CountingPump);
+    TBytes after;
+    EXPECT_TRUE(ReadBytes(outside + "\\victim.dat", &after));
+    EXPECT_TRUE(after == victim);
+    EXPECT_TRUE(ListFolder(outside + "\\folder").empty());
+    EXPECT_EQ(result, !refused);
+    if (result) {
+      ExpectFile("a.bin", content);
+      EXPECT_FALSE(Exists(tempPath));
+      EXPECT_EQ(ListFolder(dest), std::vector<std::string>{"a.bin"});
+    } else {
+      EXPECT_FALSE(Exists(dest + "\\a.bin"));
+    }
+    if (link) voztest::RemoveLink(tempPath);
+  }
 }
 
 // ---- Paths ---------------------------------------------------------------

@@ -16,8 +16,12 @@
 #include "Extract.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
+#include "LinkSupport.h"
 #include "TestSupport.h"
 
+using voztest::MakeHardLink;
+using voztest::MakeSymbolicLink;
+using voztest::RemoveLink;
 using voztest::RemoveTree;
 
 namespace {
@@ -651,6 +655,215 @@ TEST_F(ExtractTest, MissingArguments) {
   EXPECT_TRUE(ListTree(dest_).empty());
 }
 
+// ---- Links and the user's files ------------------------------------------------
+
+// A folder "outside" beside the destination, with a few files, and links to
+// it inside the destination; the checks compare it before and after.
+class LinkTest : public ExtractTest {
+ protected:
+  void SetUp() override {
+    ExtractTest::SetUp();
+    outside_ = root_ + "\\outside";
+    ASSERT_TRUE(CreateDirectoryA(outside_.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((outside_ + "\\folder").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(outside_ + "\\victim.txt", std::string("the user's file")));
+    ASSERT_TRUE(WriteBytes(outside_ + "\\hard.txt", std::string("reached through a hard link")));
+    ASSERT_TRUE(WriteBytes(outside_ + "\\readonly.txt", std::string("read-only outside")));
+    ASSERT_TRUE(SetFileAttributesA((outside_ + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    before_ = Outside();
+  }
+  void TearDown() override {
+    // Links go first and by themselves: removing the tree would follow them.
+    for (const std::string& link : links_) RemoveLink(link);
+    ExtractTest::TearDown();
+  }
+  void Link(const std::string& target, const std::string& link) {
+    ASSERT_TRUE(MakeSymbolicLink(target, link)) << link;
+    links_.push_back(link);
+  }
+  // The outside folder's names, contents and attributes, one line each.
+  std::vector<std::string> Outside() {
+    std::vector<std::string> lines;
+    for (const std::string& name : ListTree(outside_)) {
+      const std::string path = outside_ + "\\" + name;
+      std::string line = name;
+      line += ' ';
+      line += std::to_string(GetFileAttributesA(path.c_str()));
+      if (name.back() != '\\') {
+        line += ' ';
+        line += ReadBytes(path);
+      }
+      lines.push_back(line);
+    }
+    return lines;
+  }
+  std::string outside_;
+  std::vector<std::string> before_;
+  std::vector<std::string> links_;
+};
+
+TEST_F(LinkTest, LinkedFoldersFailTheEntry) {
+  struct TCase {
+    const char* what;
+    const char* link;  // below the destination; its folder is made first
+    const char* target;
+    const char* entry;
+  } cases[] = {
+      {"a linked folder", "Docs", "folder", "Docs\\Deep\\x.txt"},
+      {"a linked folder deeper down", "sub\\Docs", "folder", "sub\\Docs\\x.txt"},
+      {"a linked folder, other letter case", "Docs", "folder", "DOCS\\x.txt"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string link = dest_ + "\\" + c.link;
+    const std::string linkFolder = link.substr(0, link.rfind('\\'));
+    if (linkFolder != dest_) {
+      ASSERT_TRUE(CreateDirectoryA(linkFolder.c_str(), nullptr));
+    }
+    ASSERT_NO_FATAL_FAILURE(Link(outside_ + "\\" + c.target, link));
+    // Wine shows a linked folder as a reparse point, as Windows does.
+    EXPECT_NE(GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    Bytes body;
+    AppendGood(&body, "first.txt", {'1'});
+    AppendGood(&body, c.entry, {'e', 'v', 'i', 'l'});
+    AppendGood(&body, "never.txt", {'n'});
+    EXPECT_EQ(Extract(Finish(body)), kExtractEntryFailed);
+    EXPECT_EQ(Outside(), before_);
+    EXPECT_EQ(ReadBytes(dest_ + "\\first.txt"), "1");
+    EXPECT_FALSE(Exists(dest_ + "\\never.txt"));
+    EXPECT_FALSE(Exists(archive_));
+    RemoveLink(link);
+    links_.pop_back();
+    RemoveTree(dest_);
+    ASSERT_TRUE(CreateDirectoryA(dest_.c_str(), nullptr));
+  }
+}
+
+TEST_F(LinkTest, LinksAtAnEntrysNameAreReplacedNotFollowed) {
+  ASSERT_TRUE(MakeHardLink(outside_ + "\\hard.txt", dest_ + "\\hard.txt"));
+  ASSERT_NO_FATAL_FAILURE(Link(outside_ + "\\victim.txt", dest_ + "\\linked.txt"));
+  ASSERT_NO_FATAL_FAILURE(Link(outside_ + "\\readonly.txt", dest_ + "\\readonly.txt"));
+  Bytes body;
+  AppendGood(&body, "hard.txt", {'n', 'e', 'w', '1'});
+  AppendGood(&body, "linked.txt", {'n', 'e', 'w', '2'});
+  const Bytes content = {'n', 'e', 'w', '3'};
+  const Bytes stream = EntryStream(content);
+  AppendRaw(&body, "readonly.txt", HeaderFor(content, stream, DosStamp(2004, 3, 9, 10, 20, 30), FILE_ATTRIBUTE_ARCHIVE),
+            stream);
+  ASSERT_EQ(Extract(Finish(body)), kExtractOk);
+  EXPECT_EQ(Outside(), before_);
+  EXPECT_EQ(ReadBytes(dest_ + "\\hard.txt"), "new1");
+  EXPECT_EQ(ReadBytes(dest_ + "\\linked.txt"), "new2");
+  EXPECT_EQ(ReadBytes(dest_ + "\\readonly.txt"), "new3");
+  EXPECT_EQ(GetFileAttributesA((dest_ + "\\readonly.txt").c_str()), DWORD{FILE_ATTRIBUTE_ARCHIVE});
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"hard.txt", "linked.txt", "readonly.txt"}));
+
+  // A link to a folder at the entry's name is no file to replace.
+  ASSERT_NO_FATAL_FAILURE(Link(outside_ + "\\folder", dest_ + "\\dirlink"));
+  body.clear();
+  AppendGood(&body, "dirlink", {'x'});
+  EXPECT_EQ(Extract(Finish(body)), kExtractCannotCreate);
+  EXPECT_EQ(Outside(), before_);
+}
+
+TEST_F(LinkTest, WholeFilesAreNotWrittenThroughLinks) {
+  ASSERT_NO_FATAL_FAILURE(Link(outside_ + "\\victim.txt", dest_ + "\\settings.ini"));
+  ASSERT_TRUE(MakeHardLink(outside_ + "\\hard.txt", dest_ + "\\hard.ini"));
+  EXPECT_TRUE(WriteWholeFile("new settings", dest_ + "\\settings.ini"));
+  EXPECT_TRUE(WriteWholeFile("new too", dest_ + "\\hard.ini"));
+  EXPECT_EQ(Outside(), before_);
+  EXPECT_EQ(ReadBytes(dest_ + "\\settings.ini"), "new settings");
+  EXPECT_EQ(ReadBytes(dest_ + "\\hard.ini"), "new too");
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"hard.ini", "settings.ini"}));
+}
+
+// An entry that fails leaves the file it would have replaced as it was, and
+// nothing of its own.
+TEST_F(ExtractTest, FailedEntryKeepsTheFileItWouldReplace) {
+  const Bytes content = MixedContent(10000, 8);
+  const Bytes stream = EntryStream(content);
+  Bytes damaged = stream;
+  damaged[stream.size() / 2] ^= 1;
+  TEntryHeader wrongChecksum = HeaderFor(content, stream);
+  wrongChecksum.checksum ^= 1;
+  struct TCase {
+    const char* what;
+    TEntryHeader header;
+    Bytes stream;
+  } cases[] = {
+      {"damaged stream", HeaderFor(content, stream), damaged},
+      {"wrong checksum", wrongChecksum, stream},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteBytes(dest_ + "\\user.txt", std::string("the user's own file")));
+    Bytes body;
+    AppendRaw(&body, "user.txt", c.header, c.stream);
+    EXPECT_EQ(Extract(Finish(body)), kExtractEntryFailed);
+    EXPECT_EQ(ReadBytes(dest_ + "\\user.txt"), "the user's own file");
+    EXPECT_EQ(ListTree(dest_), std::vector<std::string>{"user.txt"});
+  }
+}
+
+// A header that declares 1 byte over a stream of 40 MiB: the extraction
+// stops at the declared size and leaves nothing.
+TEST_F(ExtractTest, EntryLongerThanDeclaredStopsThere) {
+  const Bytes big(40 << 20, 'A');
+  const Bytes stream = EntryStream(big, 0);
+  const Bytes one = {'A'};
+  TEntryHeader h = HeaderFor(one, stream);
+  Bytes body;
+  AppendGood(&body, "first.txt", {'1'});
+  AppendRaw(&body, "big.bin", h, stream);
+  EXPECT_EQ(Extract(Finish(body)), kExtractEntryFailed);
+  EXPECT_EQ(ListTree(dest_), std::vector<std::string>{"first.txt"});
+  // Progress went on for at most what was written: one output write.
+  int bigCalls = 0;
+  for (const auto& call : g_progress) bigCalls += call.first == dest_ + "\\big.bin";
+  EXPECT_LE(bigCalls, 2);
+}
+
+// WriteWholeFile and ApplyPatchFile on a disk that fills: the old file of
+// that name stays whole (see FullDiskIsAnOutputError for the drive).
+TEST_F(ExtractTest, FullDiskKeepsTheOldFile) {
+  const char* drive = std::getenv("VOZ_SMALL_DRIVE");
+  ULARGE_INTEGER freeBytes, totalBytes;
+  const std::string driveRoot = drive != nullptr ? std::string(drive) + "\\" : std::string();
+  if (drive == nullptr || !GetDiskFreeSpaceExA(driveRoot.c_str(), &freeBytes, &totalBytes, nullptr)) {
+    GTEST_SKIP() << "no small drive to fill (VOZ_SMALL_DRIVE unset or not mapped; mounting a tmpfs needs root)";
+  }
+  if (totalBytes.QuadPart > 16ull * 1024 * 1024) GTEST_SKIP() << driveRoot << " is not a small drive";
+  const std::string folder = driveRoot + "vozkeep_" + std::to_string(GetCurrentProcessId());
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  const std::string old = "the help program that works";
+  ASSERT_TRUE(WriteBytes(folder + "\\help.exe", old));
+  const std::string tooBig(static_cast<size_t>(totalBytes.QuadPart) * 2, 'x');
+  const bool written = WriteWholeFile(tooBig, folder + "\\help.exe");
+  const std::string afterWrite = ReadBytes(folder + "\\help.exe");
+
+  // The same through a patch: the reference copied twice over.
+  const Bytes reference = MixedContent(static_cast<size_t>(totalBytes.QuadPart), 3);
+  TCommandWriter w;
+  BeginCommands(&w, 64 * 1024);
+  AddCopy(&w, reference.data(), 0, static_cast<uint32_t>(reference.size()));
+  AddCopy(&w, reference.data(), 0, static_cast<uint32_t>(reference.size()));
+  AddEnd(&w);
+  Bytes patch;
+  ASSERT_TRUE(EncodeCommands(w, TEncodeOptions(), &patch));
+  ASSERT_TRUE(WriteBytes(root_ + "\\ref.exe", reference));
+  ASSERT_TRUE(WriteBytes(root_ + "\\help.pch", patch));
+  const bool patched = ApplyPatchFile(root_ + "\\ref.exe", folder + "\\help.exe", root_ + "\\help.pch");
+  const std::string afterPatch = ReadBytes(folder + "\\help.exe");
+  const std::vector<std::string> left = ListTree(folder);
+  RemoveTree(folder);
+
+  EXPECT_FALSE(written);
+  EXPECT_EQ(afterWrite, old);
+  EXPECT_FALSE(patched);
+  EXPECT_EQ(afterPatch, old);
+  EXPECT_EQ(left, std::vector<std::string>{"help.exe"});
+}
+
 // The extraction must stop with an output error when the disk fills. The
 // test harness maps a drive letter onto a 1 MiB tmpfs (tests/win/small-drive.sh)
 // and names it in VOZ_SMALL_DRIVE.
@@ -795,4 +1008,60 @@ TEST_F(PatchTest, WholeFileReadAndWrite) {
   EXPECT_FALSE(ReadWholeFile(root_, &data));
   EXPECT_FALSE(WriteWholeFile("x", dest_));
   EXPECT_FALSE(WriteWholeFile("x", root_ + "\\" + std::string(300, 'p')));
+}
+
+// The process's peak working set (the most memory it held at once), from
+// the call that Windows 7 and later (and Wine) export from kernel32.
+static SIZE_T PeakWorkingSet() {
+  struct TCounters {
+    DWORD cb;
+    DWORD PageFaultCount;
+    SIZE_T PeakWorkingSetSize, WorkingSetSize, QuotaPeakPagedPoolUsage, QuotaPagedPoolUsage,
+        QuotaPeakNonPagedPoolUsage, QuotaNonPagedPoolUsage, PagefileUsage, PeakPagefileUsage;
+  } counters = {};
+  counters.cb = sizeof counters;
+  using TInfo = BOOL(WINAPI*)(HANDLE, TCounters*, DWORD);
+  const auto info = reinterpret_cast<TInfo>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo")));
+  if (info == nullptr || !info(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize;
+}
+
+// A patch of a few hundred bytes that copies a 1 MiB reference 256 times:
+// the output (256 MiB) goes to the file as it is decoded, so the process
+// never holds it in memory.
+TEST_F(PatchTest, MemoryDoesNotFollowWhatThePatchAsksFor) {
+  const Bytes base = MixedContent(1 << 20, 5);
+  TCommandWriter w;
+  BeginCommands(&w, kMaxBlockDecoded);
+  constexpr int kCopies = 256;
+  for (int i = 0; i < kCopies; ++i) AddCopy(&w, base.data(), 0, static_cast<uint32_t>(base.size()));
+  AddEnd(&w);
+  Bytes patch;
+  TEncodeOptions options;
+  options.level = 9;
+  ASSERT_TRUE(EncodeCommands(w, options, &patch));
+  ASSERT_LT(patch.size(), 1000u);
+  ASSERT_TRUE(WriteBytes(reference_, base));
+  ASSERT_TRUE(WriteBytes(patch_, patch));
+
+  const SIZE_T peakBefore = PeakWorkingSet();
+  ASSERT_GT(peakBefore, 0u);
+  EXPECT_TRUE(ApplyPatchFile(reference_, output_, patch_));
+  const SIZE_T grown = PeakWorkingSet() - peakBefore;
+  EXPECT_LT(grown, SIZE_T{64} << 20) << "the peak working set grew by " << (grown >> 20) << " MiB";
+
+  HANDLE h = CreateFileA(output_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD high = 0;
+  const DWORD low = GetFileSize(h, &high);
+  Bytes tail(base.size());
+  DWORD got = 0;
+  SetFilePointer(h, -static_cast<LONG>(base.size()), nullptr, FILE_END);
+  ReadFile(h, tail.data(), static_cast<DWORD>(tail.size()), &got, nullptr);
+  CloseHandle(h);
+  EXPECT_EQ((static_cast<uint64_t>(high) << 32) | low, uint64_t{kCopies} * base.size());
+  EXPECT_TRUE(tail == base);
+  EXPECT_FALSE(Exists(patch_));
+  EXPECT_EQ(ListTree(root_), (std::vector<std::string>{"dest\\", "help.exe", "ref.exe"}));
 }

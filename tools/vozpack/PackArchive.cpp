@@ -33,27 +33,8 @@ constexpr size_t kReadChunk = size_t{1} << 20;
 
 std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MiB"; }
 
-// A name as it may be shown on a terminal: control bytes escaped.
-std::string PrintableName(const std::string& name) {
-  std::string s;
-  for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      s += buf;
-    } else {
-      s += static_cast<char>(c);
-    }
-  }
-  return s;
-}
-
-std::string Quoted(const std::string& name) {
-  std::string s(1, '"');
-  s += PrintableName(name);
-  s += '"';
-  return s;
-}
+// A name in a message, quoted, and shortened when it would not fit a line.
+std::string Quoted(const std::string& name) { return "\"" + ShortenedText(PrintableText(name)) + "\""; }
 
 // ---- Walking the folder -------------------------------------------------------
 
@@ -68,6 +49,11 @@ struct TSourceFile {
 struct TWalk {
   std::vector<TSourceFile> files;
   std::vector<fs::path> ancestors;  // canonical folders from the root down
+  fs::path root;                    // the packed folder, canonical
+  // Every folder walked so far, by what it is on disk, with its name: a
+  // folder reached again through a link is not packed twice, so links
+  // cannot multiply the entries.
+  std::map<TFileIdentity, std::string> folders;
   fs::path skip;                    // the output file, if it lies inside
   std::string error;
   bool nonAsciiWarned = false;
@@ -76,6 +62,22 @@ struct TWalk {
 bool SamePath(const fs::path& a, const fs::path& b) {
   std::error_code ec;
   return !a.empty() && !b.empty() && fs::equivalent(a, b, ec) && !ec;
+}
+
+bool IsInside(const fs::path& path, const fs::path& folder) {
+  const fs::path relative = path.lexically_relative(folder);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
+// A link whose target lies outside the packed folder: its content is packed
+// all the same, but the user should know.
+void WarnIfLinkLeaves(const fs::path& child, const TWalk& w) {
+  std::error_code ec;
+  if (!fs::is_symlink(fs::symlink_status(child, ec))) return;
+  const fs::path target = fs::canonical(child, ec);
+  if (ec || IsInside(target, w.root)) return;
+  Warn(PathText(child) + " is a link to " + PathText(target) + ", outside " + PathText(w.root) +
+       ": what it points to is packed");
 }
 
 // Adds the files below folder; false with w->error set on a refusal.
@@ -87,6 +89,9 @@ bool WalkFolder(const fs::path& folder, const std::string& prefix, TWalk* w, siz
     w->error = "cannot read folder " + PathText(folder) + ": " + ec.message();
     return false;
   }
+  if (prefix.empty()) w->root = canonical;
+  TFileIdentity id;
+  if (FileIdentityOf(folder, &id)) w->folders.emplace(id, prefix);
   w->ancestors.push_back(canonical);
   std::vector<fs::path> children;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -128,6 +133,16 @@ bool WalkFolder(const fs::path& folder, const std::string& prefix, TWalk* w, siz
         w->error = PathText(child) + " links back to a folder above it (a loop)";
         return false;
       }
+      TFileIdentity childId;
+      if (FileIdentityOf(child, &childId)) {
+        const auto seen = w->folders.find(childId);
+        if (seen != w->folders.end()) {
+          Warn("skipped " + PathText(child) + ": the same folder as " + Quoted(seen->second) +
+               ", which is packed already");
+          continue;
+        }
+      }
+      WarnIfLinkLeaves(child, *w);
       if (!WalkFolder(child, name, w, &below)) return false;
       continue;
     }
@@ -143,12 +158,12 @@ bool WalkFolder(const fs::path& folder, const std::string& prefix, TWalk* w, siz
       w->error = "the name of " + PathText(child) + " is longer than 65,535 bytes";
       return false;
     }
-    if (!IsSafeEntryName(name.data(), name.size())) {
-      w->error = Quoted(name) +
-                 " cannot be extracted on Windows (a reserved device name or a character "
-                 "Windows forbids)";
+    const TEntryNameProblem problem = CheckEntryName(name.data(), name.size());
+    if (problem != TEntryNameProblem::None) {
+      w->error = Quoted(name) + " cannot be extracted on Windows: " + EntryNameProblemText(problem);
       return false;
     }
+    WarnIfLinkLeaves(child, *w);
     TSourceFile f;
     f.name = name;
     f.path = child;
@@ -207,7 +222,7 @@ struct TProgress {
   std::chrono::steady_clock::time_point start, last;
 };
 
-void ShowProgress(uint64_t doneInBatch, void* user) {
+void VOZ_CDECL ShowProgress(uint64_t doneInBatch, void* user) {
   auto* p = static_cast<TProgress*>(user);
   if (!p->enabled) return;
   const auto now = std::chrono::steady_clock::now();
@@ -313,7 +328,6 @@ bool WriteAll(FILE* f, const void* data, size_t length) {
 // The archive region of an open file, read with the keystream applied.
 struct TArchiveReader {
   FILE* file = nullptr;
-  fs::path path;
   uint64_t position = 0;  // file offset of the next body byte
   uint64_t bodyEnd = 0;   // file offset of the trailer
   uint32_t key = 0;
@@ -346,12 +360,17 @@ struct TEntryIo {
   FILE* out;  // null when only testing
   bool writeError;
   uint64_t written;
+  uint64_t limit;  // the declared content size: nothing beyond it is written
+  bool overflow;   // the stream holds more than that
   uint32_t reg;
 };
 
-void EntryStreamRead(void* buffer, int32_t count, int32_t* got, void* user) {
+void VOZ_CDECL EntryStreamRead(void* buffer, int32_t count, int32_t* got, void* user) {
   auto* io = static_cast<TEntryIo*>(user);
-  const size_t want = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max(count, 0)), io->remaining));
+  // Once the entry holds more than it declared, the decoder gets nothing
+  // more and stops at its next block.
+  const uint64_t left = io->overflow ? 0 : io->remaining;
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max(count, 0)), left));
   const size_t n = ReadBody(io->reader, static_cast<uint8_t*>(buffer), want);
   io->remaining -= n;
   io->readCount += n;
@@ -359,18 +378,23 @@ void EntryStreamRead(void* buffer, int32_t count, int32_t* got, void* user) {
 }
 
 // Archive entries decode against an empty base.
-void EmptyBaseRead(void*, int32_t, int32_t* got, void*) { *got = 0; }
-void EmptyBaseSeek(int32_t, void*) {}
+void VOZ_CDECL EmptyBaseRead(void*, int32_t, int32_t* got, void*) { *got = 0; }
+void VOZ_CDECL EmptyBaseSeek(int32_t, void*) {}
 
-void EntryWrite(const void* buffer, int32_t count, void* user) {
+void VOZ_CDECL EntryWrite(const void* buffer, int32_t count, void* user) {
   auto* io = static_cast<TEntryIo*>(user);
-  if (count <= 0) return;
-  if (io->out != nullptr && !io->writeError &&
-      std::fwrite(buffer, 1, static_cast<size_t>(count), io->out) != static_cast<size_t>(count)) {
+  if (count <= 0 || io->overflow) return;
+  size_t take = static_cast<size_t>(count);
+  if (take > io->limit - io->written) {
+    take = static_cast<size_t>(io->limit - io->written);
+    io->overflow = true;
+  }
+  if (take == 0) return;
+  if (io->out != nullptr && !io->writeError && std::fwrite(buffer, 1, take, io->out) != take) {
     io->writeError = true;
   }
-  io->reg = Crc32Update(buffer, count, io->reg);
-  io->written += static_cast<uint64_t>(count);
+  io->reg = Crc32Update(buffer, static_cast<int32_t>(take), io->reg);
+  io->written += take;
 }
 
 std::string AttributeLetters(uint32_t a) {
@@ -388,12 +412,14 @@ bool LocateArchive(FILE* f, uint64_t size, TArchiveRange* range) {
   *range = TArchiveRange();
   range->end = size;
   const std::string& marker = UpperCaseMarker();
-  std::vector<uint8_t> chunk(kReadChunk + marker.size());
+  // A small file needs no more than its own size.
+  const size_t chunkSize = static_cast<size_t>(std::min<uint64_t>(kReadChunk, std::max<uint64_t>(size, 1)));
+  std::vector<uint8_t> chunk(chunkSize + marker.size());
   uint64_t offset = 0;  // file offset of chunk[0]
   size_t kept = 0;      // bytes carried over from the previous chunk
   if (!SeekFile(f, 0)) return false;
   for (;;) {
-    const size_t got = std::fread(chunk.data() + kept, 1, kReadChunk, f);
+    const size_t got = std::fread(chunk.data() + kept, 1, chunkSize, f);
     if (std::ferror(f)) return false;
     const int64_t at = FindMarker(chunk.data(), kept + got);
     if (at >= 0) {
@@ -543,7 +569,8 @@ int PackCommand(const TPackRequest& request) {
   std::vector<uint8_t> stub;
   std::string message;
   if (!request.archiveOnly) {
-    if (!ReadFileBytes(request.stub, UINT64_MAX, &stub, &message)) return Fail(kExitUsage, message);
+    // A setup program is far smaller; a larger "stub" is some other file.
+    if (!ReadFileBytes(request.stub, kMaxArchiveSize, &stub, &message)) return Fail(kExitUsage, message);
     if (FindMarker(stub.data(), stub.size()) >= 0) {
       return Fail(kExitUsage, PathText(request.stub) +
                                   " already holds a payload marker (is it a setup file already?)");
@@ -626,17 +653,18 @@ int PackCommand(const TPackRequest& request) {
 // ---- list, test, extract ---------------------------------------------------------------
 
 int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& destination) {
+  std::string message;
+  FILE* f = OpenInputFile(file, &message);
+  if (f == nullptr) return Fail(kExitUsage, message);
+  const int status = ReadArchiveFrom(mode, f, PathText(file), destination);
+  std::fclose(f);
+  return status;
+}
+
+int ReadArchiveFrom(TReadMode mode, FILE* file, const std::string& fileText, const fs::path& destination) {
   TArchiveReader r;
-  r.path = file;
-  std::error_code ec;
-  if (fs::is_directory(file, ec)) return Fail(kExitUsage, PathText(file) + " is a folder");
-  r.file = OpenFile(file, "rb");
-  if (r.file == nullptr) return Fail(kExitUsage, "cannot open " + PathText(file) + ": " + ErrnoText());
-  struct TCloser {
-    FILE* f;
-    ~TCloser() { std::fclose(f); }
-  } closer{r.file};
-  const std::string readError = "cannot read " + PathText(file);
+  r.file = file;
+  const std::string readError = "cannot read " + fileText;
 
   uint64_t size = 0;
   TArchiveRange range;
@@ -650,7 +678,7 @@ int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& des
   // First pass: the body checksum, before anything is created.
   r.bodyEnd = range.end - kTrailerSize;
   RestartBody(&r, range.start);
-  std::vector<uint8_t> buffer(kReadChunk);
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(kReadChunk, range.end - range.start)));
   uint32_t reg = kRegisterStart;
   for (size_t got; (got = ReadBody(&r, buffer.data(), buffer.size())) > 0;) {
     reg = Crc32Update(buffer.data(), static_cast<int32_t>(got), reg);
@@ -671,6 +699,12 @@ int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& des
 
   // Second pass: the entries.
   RestartBody(&r, range.start);
+  TExtractTarget target;
+  target.destination = destination;
+  struct TTargetCloser {
+    TExtractTarget* t;
+    ~TTargetCloser() { CloseExtractTarget(t); }
+  } targetCloser{&target};
   uint64_t entries = 0, bytes = 0;
   std::string name;
   while (r.position < r.bodyEnd) {
@@ -698,7 +732,7 @@ int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& des
       DosStampToParts(h.timeStamp, &p);
       std::printf("%10u %10u  %04d-%02d-%02d %02d:%02d:%02d  %s  %s\n", h.contentSize, h.storedSize,
                   p.year, p.month, p.day, p.hour, p.minute, p.second,
-                  AttributeLetters(h.attributes).c_str(), PrintableName(name).c_str());
+                  AttributeLetters(h.attributes).c_str(), PrintableText(name).c_str());
       for (uint64_t left = h.storedSize; left > 0;) {
         const size_t got = ReadBody(&r, buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
         if (got == 0) return Fail(kExitUsage, readError + ": " + ErrnoText());
@@ -709,31 +743,27 @@ int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& des
       continue;
     }
 
-    if (!IsSafeEntryName(name.data(), name.size())) {
-      return FailCode(what + "the name would leave the destination folder or names a device",
-                      kExtractEntryFailed);
-    }
-    fs::path target;
-    TTempFile temp;
+    // The setup's own rule: test refuses what extract (and the setup) would.
+    const TEntryNameProblem problem = CheckEntryName(name.data(), name.size());
+    if (problem != TEntryNameProblem::None) return FailCode(what + EntryNameProblemText(problem), kExtractEntryFailed);
+    TEntryFile out;
     if (mode == TReadMode::Extract) {
-      target = NameToPath(destination, name);
-      fs::create_directories(target.parent_path(), ec);  // a failure shows when the file is made
       std::string message;
-      if (!CreateTempBeside(target, DefaultNewFileMode(), &temp, &message)) {
-        return Fail(kExitUsage, message + " (code " + std::to_string(kExtractCannotCreate) + ")");
-      }
+      const int32_t opened = OpenEntryFile(&target, name, &out, &message);
+      if (opened == kExtractEntryFailed) return FailCode(what + message, opened);
+      if (opened != 0) return Fail(kExitUsage, message + " (code " + std::to_string(opened) + ")");
     }
-    TEntryIo io = {&r, h.storedSize, 0, temp.file, false, 0, kRegisterStart};
+    TEntryIo io = {&r, h.storedSize, 0, out.file, false, 0, h.contentSize, false, kRegisterStart};
     int32_t code = ApplyPatchStream(EmptyBaseRead, EmptyBaseSeek, nullptr, EntryWrite, &io,
                                     EntryStreamRead, -1, &io, nullptr, nullptr);
     if (r.ioError || io.writeError) {
       const std::string message = r.ioError ? readError + ": " + ErrnoText()
-                                            : "cannot write " + PathText(target) + ": " + ErrnoText();
-      DiscardTemp(&temp);
+                                            : "cannot write " + PathText(out.target) + ": " + ErrnoText();
+      DiscardEntryFile(&target, &out);
       return Fail(kExitUsage, message + " (code " + std::to_string(kExtractIoError) + ")");
     }
     // An empty file may be stored as four bytes that are read, not decoded.
-    if (h.contentSize == 0 && h.storedSize == 4 && code != 0) {
+    if (h.contentSize == 0 && h.storedSize == 4 && code != 0 && !io.overflow) {
       uint8_t rest[4];
       const size_t left = static_cast<size_t>(io.remaining);
       if (ReadBody(&r, rest, left) == left) {
@@ -743,7 +773,9 @@ int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& des
       }
     }
     std::string failure;
-    if (code != 0) {
+    if (io.overflow) {
+      failure = "its stream holds more than the content size of " + std::to_string(h.contentSize) + " bytes";
+    } else if (code != 0) {
       failure = DecodeResultText(code);
     } else if (io.readCount != h.storedSize) {
       failure = "the stored size does not match its stream";
@@ -753,22 +785,20 @@ int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& des
       failure = "the content checksum does not match";
     }
     if (!failure.empty()) {
-      DiscardTemp(&temp);
+      DiscardEntryFile(&target, &out);
       return FailCode(what + failure, kExtractEntryFailed);
     }
     if (mode == TReadMode::Extract) {
-      MakeReplaceable(target);
       std::string message;
-      if (!CommitTemp(&temp, &message)) {
+      if (!CommitEntryFile(&target, &out, h.timeStamp, h.attributes, &message)) {
         return Fail(kExitUsage, message + " (code " + std::to_string(kExtractCannotCreate) + ")");
       }
-      ApplyDosStampAndAttributes(target, h.timeStamp, h.attributes);
     }
     entries++;
     bytes += h.contentSize;
   }
   if (mode == TReadMode::Test) {
-    std::printf("%s: %llu files, %llu bytes: all verified\n", PathText(file).c_str(),
+    std::printf("%s: %llu files, %llu bytes: all verified\n", fileText.c_str(),
                 static_cast<unsigned long long>(entries), static_cast<unsigned long long>(bytes));
   } else if (mode == TReadMode::Extract) {
     std::printf("extracted %llu files, %llu bytes, into %s\n", static_cast<unsigned long long>(entries),

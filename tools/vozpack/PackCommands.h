@@ -2,6 +2,7 @@
 // they report to the user.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "PackPlatform.h"
@@ -25,6 +26,9 @@ int PackCommand(const TPackRequest& request);
 
 enum class TReadMode { List, Test, Extract };
 int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& destination);
+// The same on a file already open for reading (a setup file or a bare
+// archive); fileText names it in messages. Leaves the file open.
+int ReadArchiveFrom(TReadMode mode, FILE* file, const std::string& fileText, const fs::path& destination);
 
 int DiffCommand(const fs::path& reference, const fs::path& target, const fs::path& patch,
                 const TCompressOptions& options);

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,11 @@ const char kUsage[] =
     "  --best       the strongest compression (the default of diff)\n"
     "  --threads N  worker threads (default: one per core); the output is the same\n"
     "\n"
+    "  vozpack --version        the version of vozpack\n"
+    "\n"
     "exit status: 0 success, 1 usage or input/output error, 2 a damaged archive or patch\n";
+
+const char kVersion[] = "1.0";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "vozpack: %s\n", problem.c_str());
@@ -110,11 +115,19 @@ std::string ParseArgs(int argc, char** argv, bool packOptions, bool compressOpti
 
 }  // namespace
 
-int VozpackMain(int argc, char** argv) {
+namespace {
+
+int RunCommand(int argc, char** argv) {
   if (argc < 2) return Usage("");
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command == "--version" || command == "version") {
+    TCompressOptions defaults;
+    std::printf("vozpack %s (vozip archives and patches; compresses with %s)\n", kVersion,
+                CompressorName(defaults));
     return kExitOk;
   }
   const bool isPack = command == "pack";
@@ -156,4 +169,16 @@ int VozpackMain(int argc, char** argv) {
   }
   if (p.size() != 3) return Usage("patch needs REF PATCH OUT");
   return PatchCommand(p[0], p[1], p[2]);
+}
+
+}  // namespace
+
+int VozpackMain(int argc, char** argv) {
+  // Whatever asks for more memory than there is ends with a message, not an
+  // abort.
+  try {
+    return RunCommand(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return Fail(kExitUsage, "out of memory");
+  }
 }

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
+#include <random>
 
 #include "VozPack.h"
 
@@ -32,6 +35,52 @@ FILE* OpenFile(const fs::path& path, const char* mode) {
   return _wfopen(path.c_str(), wmode.c_str());
 #else
   return std::fopen(path.c_str(), mode);
+#endif
+}
+
+FILE* OpenInputFile(const fs::path& path, std::string* message) {
+#ifdef _WIN32
+  FILE* f = OpenFile(path, "rb");
+  if (f == nullptr) {
+    std::error_code ec;
+    *message = fs::is_directory(path, ec) ? PathText(path) + " is a folder"
+                                          : "cannot open " + PathText(path) + ": " + ErrnoText();
+    return nullptr;
+  }
+  // Devices and pipes open as files too: only a file on a disk is read.
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) {
+    std::fclose(f);
+    *message = PathText(path) + " is not a regular file";
+    return nullptr;
+  }
+  return f;
+#else
+  // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *message = "cannot open " + PathText(path) + ": " + ErrnoText();
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *message = "cannot read " + PathText(path) + ": " + ErrnoText();
+    close(fd);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    *message = PathText(path) + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file");
+    return nullptr;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags != -1) (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, "rb");
+  if (f == nullptr) {
+    *message = "cannot open " + PathText(path) + ": " + ErrnoText();
+    close(fd);
+  }
+  return f;
 #endif
 }
 
@@ -61,11 +110,8 @@ std::string ErrnoText() { return std::strerror(errno); }
 bool ReadFileBytes(const fs::path& path, uint64_t limit, std::vector<uint8_t>* data,
                    std::string* message) {
   data->clear();
-  FILE* f = OpenFile(path, "rb");
-  if (f == nullptr) {
-    *message = "cannot open " + PathText(path) + ": " + ErrnoText();
-    return false;
-  }
+  FILE* f = OpenInputFile(path, message);
+  if (f == nullptr) return false;
   uint64_t size = 0;
   bool ok = FileSize(f, &size) && SeekFile(f, 0);
   if (!ok) {
@@ -75,7 +121,14 @@ bool ReadFileBytes(const fs::path& path, uint64_t limit, std::vector<uint8_t>* d
                std::to_string(limit) + ")";
     ok = false;
   } else {
-    data->resize(static_cast<size_t>(size));
+    try {
+      data->resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+      *message = "not enough memory to read " + PathText(path) + " (" + std::to_string(size) + " bytes)";
+      ok = false;
+    }
+  }
+  if (ok) {
     const size_t got = size > 0 ? std::fread(data->data(), 1, data->size(), f) : 0;
     if (std::ferror(f)) {
       *message = "cannot read " + PathText(path) + ": " + ErrnoText();
@@ -86,7 +139,7 @@ bool ReadFileBytes(const fs::path& path, uint64_t limit, std::vector<uint8_t>* d
     }
   }
   std::fclose(f);
-  if (!ok) data->clear();
+  if (!ok) std::vector<uint8_t>().swap(*data);
   return ok;
 }
 
@@ -152,44 +205,66 @@ unsigned FileModeOr(const fs::path& path, unsigned fallback) {
 #endif
 }
 
+namespace {
+
+// Six letters and digits for a temporary name; collisions are retried.
+std::string RandomTag() {
+  static std::mt19937_64 rng(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                             (static_cast<uint64_t>(
+#ifdef _WIN32
+                                  _getpid()
+#else
+                                  getpid()
+#endif
+                                      ) << 32));
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string tag(6, 'x');
+  for (char& c : tag) c = kChars[rng() % (sizeof kChars - 1)];
+  return tag;
+}
+
+constexpr int kTempAttempts = 100;
+
+}  // namespace
+
 bool CreateTempBeside(const fs::path& target, unsigned mode, TTempFile* temp,
                       std::string* message) {
   temp->file = nullptr;
   temp->target = target;
+  const fs::path folder = target.parent_path();
+  errno = 0;
+  for (int attempt = 0; attempt < kTempAttempts; attempt++) {
+    const fs::path candidate = folder / ("vozpack-" + RandomTag() + ".tmp");
 #ifdef _WIN32
-  (void)mode;
-  for (unsigned n = 0; n < 1000; n++) {
-    fs::path candidate = target;
-    candidate += L".vozpack-" + std::to_wstring(_getpid()) + L"-" + std::to_wstring(n);
-    const int fd = _wopen(candidate.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
-                          _S_IREAD | _S_IWRITE);
+    (void)mode;
+    const int fd = _wopen(candidate.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    // mode applies as given (an open's mode is cut by the umask).
+    const int fd = open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+#endif
     if (fd < 0) {
       if (errno == EEXIST) continue;
       break;
     }
+#ifdef _WIN32
     temp->file = _fdopen(fd, "wb");
+#else
+    (void)fchmod(fd, static_cast<mode_t>(mode));
+    temp->file = fdopen(fd, "wb");
+#endif
     if (temp->file == nullptr) {
+#ifdef _WIN32
       _close(fd);
-      _wremove(candidate.c_str());
+#else
+      close(fd);
+#endif
+      std::error_code ec;
+      fs::remove(candidate, ec);
       break;
     }
     temp->path = candidate;
     return true;
   }
-#else
-  std::string pattern = target.native() + ".vozpack-XXXXXX";
-  const int fd = mkstemp(pattern.data());
-  if (fd >= 0) {
-    (void)fchmod(fd, static_cast<mode_t>(mode));  // mkstemp makes it private
-    temp->file = fdopen(fd, "wb");
-    if (temp->file != nullptr) {
-      temp->path = pattern;
-      return true;
-    }
-    close(fd);
-    unlink(pattern.c_str());
-  }
-#endif
   *message = "cannot create a file beside " + PathText(target) + ": " + ErrnoText();
   return false;
 }
@@ -266,11 +341,51 @@ bool FileIsWritable(const fs::path& path) {
   return (st.permissions() & fs::perms::owner_write) != fs::perms::none;
 }
 
-void ApplyDosStampAndAttributes(const fs::path& path, uint32_t stamp, uint32_t attributes) {
+#ifndef _WIN32
+namespace {
+
+// The time_t of a DOS stamp in local time; false for an invalid stamp.
+bool DosStampToTime(uint32_t stamp, time_t* t) {
   TDosParts p;
-  const bool valid = DosStampToParts(stamp, &p);
+  if (!DosStampToParts(stamp, &p)) return false;
+  struct tm local;
+  std::memset(&local, 0, sizeof local);
+  local.tm_year = p.year - 1900;
+  local.tm_mon = p.month - 1;
+  local.tm_mday = p.day;
+  local.tm_hour = p.hour;
+  local.tm_min = p.minute;
+  local.tm_sec = p.second;
+  local.tm_isdst = -1;  // whatever the zone's rule says for that date
+  *t = mktime(&local);
+  return *t != static_cast<time_t>(-1);
+}
+
+// The last-write time (the last-access time stays) and, for a read-only
+// entry, no write permission, on an open file.
+void ApplyToOpenFile(int fd, uint32_t stamp, uint32_t attributes) {
+  time_t t;
+  if (DosStampToTime(stamp, &t)) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = t;
+    times[1].tv_nsec = 0;
+    /* ok = */ (void)futimens(fd, times);
+  }
+  if ((attributes & 0x01) != 0) {
+    struct stat st;
+    if (fstat(fd, &st) == 0) /* ok = */ (void)fchmod(fd, st.st_mode & ~static_cast<mode_t>(0222));
+  }
+}
+
+}  // namespace
+#endif
+
+void ApplyDosStampAndAttributes(const fs::path& path, uint32_t stamp, uint32_t attributes) {
 #ifdef _WIN32
-  if (valid) {
+  TDosParts p;
+  if (DosStampToParts(stamp, &p)) {
     HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -285,44 +400,252 @@ void ApplyDosStampAndAttributes(const fs::path& path, uint32_t stamp, uint32_t a
   }
   /* ok = */ SetFileAttributesW(path.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
 #else
-  if (valid) {
-    struct tm local;
-    std::memset(&local, 0, sizeof local);
-    local.tm_year = p.year - 1900;
-    local.tm_mon = p.month - 1;
-    local.tm_mday = p.day;
-    local.tm_hour = p.hour;
-    local.tm_min = p.minute;
-    local.tm_sec = p.second;
-    local.tm_isdst = -1;  // whatever the zone's rule says for that date
-    const time_t t = mktime(&local);
-    if (t != static_cast<time_t>(-1)) {
-      struct timespec times[2];
-      times[0].tv_sec = 0;
-      times[0].tv_nsec = UTIME_OMIT;  // the last-access time stays
-      times[1].tv_sec = t;
-      times[1].tv_nsec = 0;
-      /* ok = */ utimensat(AT_FDCWD, path.c_str(), times, 0);
-    }
-  }
-  if ((attributes & 0x01) != 0) {
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
-      /* ok = */ chmod(path.c_str(), st.st_mode & ~static_cast<mode_t>(0222));
-    }
-  }
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ApplyToOpenFile(fd, stamp, attributes);
+  close(fd);
 #endif
 }
 
-void MakeReplaceable(const fs::path& path) {
-#ifdef _WIN32
-  const DWORD attrs = GetFileAttributesW(path.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0) return;
-  if ((attrs & FILE_ATTRIBUTE_READONLY) != 0) {
-    /* ok = */ SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
+// ---- Extracting ------------------------------------------------------------------
+
+namespace {
+
+// The components of an archive name ("\" or "/" between them).
+std::vector<std::string> NameComponents(const std::string& name) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); i++) {
+    if (i == name.size() || name[i] == '\\' || name[i] == '/') {
+      parts.push_back(name.substr(start, i - start));
+      start = i + 1;
+    }
   }
+  return parts;
+}
+
+std::string JoinName(const std::vector<std::string>& parts, size_t count) {
+  std::string s;
+  for (size_t i = 0; i < count; i++) s += (i > 0 ? "\\" : "") + parts[i];
+  return s;
+}
+
+std::string FolderText(const TExtractTarget* t, const std::string& folderName) {
+  return PathText(NameToPath(t->destination, folderName));
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+int32_t OpenEntryFile(TExtractTarget* t, const std::string& name, TEntryFile* e, std::string* message) {
+  *e = TEntryFile();
+  const std::vector<std::string> parts = NameComponents(name);
+  if (t->checked.insert(std::string()).second) {
+    std::error_code ec;
+    fs::create_directories(t->destination, ec);  // the user's own folder, links and all
+  }
+  for (size_t i = 1; i < parts.size(); i++) {
+    const std::string folderName = JoinName(parts, i);
+    if (t->checked.count(folderName) != 0) continue;
+    const fs::path folder = NameToPath(t->destination, folderName);
+    DWORD a = GetFileAttributesW(folder.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = CreateDirectoryW(folder.c_str(), nullptr) ? 0 : GetLastError();
+      if (error != 0 && error != ERROR_ALREADY_EXISTS) {
+        *message = "cannot create the folder " + FolderText(t, folderName) + " (Windows error " +
+                   std::to_string(error) + ")";
+        return -2;
+      }
+      a = GetFileAttributesW(folder.c_str());
+    }
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      *message = "the folder " + FolderText(t, folderName) + " is a link, and nothing is written through links";
+      return -6;
+    }
+    if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      *message = "cannot create the folder " + FolderText(t, folderName) + ": a file stands in its place";
+      return -2;
+    }
+    t->checked.insert(folderName);
+  }
+  e->target = NameToPath(t->destination, name);
+  TTempFile temp;
+  if (!CreateTempBeside(e->target, DefaultNewFileMode(), &temp, message)) return -2;
+  e->file = temp.file;
+  e->tempPath = temp.path;
+  return 0;
+}
+
+bool CommitEntryFile(TExtractTarget*, TEntryFile* e, uint32_t stamp, uint32_t attributes,
+                     std::string* message) {
+  bool ok = std::fflush(e->file) == 0 && !std::ferror(e->file);
+  if (std::fclose(e->file) != 0) ok = false;
+  e->file = nullptr;
+  if (!ok) *message = "cannot write " + PathText(e->target) + ": " + ErrnoText();
+  if (ok) {
+    // A read-only file is not replaced until its attribute goes; a link
+    // keeps its attributes, MoveFileEx replaces it as it is.
+    const DWORD a = GetFileAttributesW(e->target.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+      /* ok = */ SetFileAttributesW(e->target.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+    }
+    ok = MoveFileExW(e->tempPath.c_str(), e->target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!ok) {
+      const DWORD error = GetLastError();
+      *message = "cannot replace " + PathText(e->target) + " (Windows error " + std::to_string(error) + ")";
+    }
+  }
+  if (!ok) {
+    std::error_code ec;
+    fs::remove(e->tempPath, ec);
+    return false;
+  }
+  ApplyDosStampAndAttributes(e->target, stamp, attributes);
+  return true;
+}
+
+void DiscardEntryFile(TExtractTarget*, TEntryFile* e) {
+  if (e->file != nullptr) std::fclose(e->file);
+  e->file = nullptr;
+  std::error_code ec;
+  if (!e->tempPath.empty()) fs::remove(e->tempPath, ec);
+  e->tempPath.clear();
+}
+
+void CloseExtractTarget(TExtractTarget* t) { t->checked.clear(); }
+
 #else
-  (void)path;  // rename replaces any file or link, whatever its mode
+
+int32_t OpenEntryFile(TExtractTarget* t, const std::string& name, TEntryFile* e, std::string* message) {
+  *e = TEntryFile();
+  const std::vector<std::string> parts = NameComponents(name);
+  const std::string folderName = JoinName(parts, parts.size() - 1);
+  if (t->folderFd < 0 || folderName != t->folderName) {
+    CloseExtractTarget(t);
+    // The destination is the user's own choice, links and all.
+    int fd = open(t->destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+      std::error_code ec;
+      fs::create_directories(t->destination, ec);
+      fd = open(t->destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (fd < 0) {
+      *message = "cannot open the folder " + PathText(t->destination) + ": " + ErrnoText();
+      return -2;
+    }
+    // Below it, every folder is opened without following a link, and made
+    // first when it is missing.
+    for (size_t i = 0; i + 1 < parts.size(); i++) {
+      const char* part = parts[i].c_str();
+      int next = openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (next < 0 && errno == ENOENT) {
+        if (mkdirat(fd, part, 0777) != 0 && errno != EEXIST) {
+          *message = "cannot create the folder " + FolderText(t, JoinName(parts, i + 1)) + ": " + ErrnoText();
+          close(fd);
+          return -2;
+        }
+        next = openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      }
+      if (next < 0) {
+        const std::string error = ErrnoText();
+        struct stat st;
+        const bool link = fstatat(fd, part, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+        const bool file = !link && fstatat(fd, part, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode);
+        close(fd);
+        const std::string folder = FolderText(t, JoinName(parts, i + 1));
+        if (link) {
+          *message = "the folder " + folder + " is a symbolic link, and nothing is written through links";
+          return -6;
+        }
+        *message = "cannot create the folder " + folder + (file ? ": a file stands in its place" : ": " + error);
+        return -2;
+      }
+      close(fd);
+      fd = next;
+    }
+    t->folderFd = fd;
+    t->folderName = folderName;
+  }
+
+  e->target = NameToPath(t->destination, name);
+  e->leafName = parts.back();
+  errno = 0;
+  for (int attempt = 0; attempt < kTempAttempts; attempt++) {
+    const std::string tempName = "vozpack-" + RandomTag() + ".tmp";
+    const int fd = openat(t->folderFd, tempName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW,
+                          0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      break;
+    }
+    (void)fchmod(fd, static_cast<mode_t>(DefaultNewFileMode()));
+    e->file = fdopen(fd, "wb");
+    if (e->file == nullptr) {
+      close(fd);
+      unlinkat(t->folderFd, tempName.c_str(), 0);
+      break;
+    }
+    e->tempName = tempName;
+    e->tempPath = e->target.parent_path() / tempName;
+    return 0;
+  }
+  *message = "cannot create a file beside " + PathText(e->target) + ": " + ErrnoText();
+  return -2;
+}
+
+bool CommitEntryFile(TExtractTarget* t, TEntryFile* e, uint32_t stamp, uint32_t attributes,
+                     std::string* message) {
+  bool ok = std::fflush(e->file) == 0 && !std::ferror(e->file);
+  if (ok) ApplyToOpenFile(fileno(e->file), stamp, attributes);
+  if (std::fclose(e->file) != 0) ok = false;
+  e->file = nullptr;
+  if (!ok) {
+    *message = "cannot write " + PathText(e->target) + ": " + ErrnoText();
+  } else if (renameat(t->folderFd, e->tempName.c_str(), t->folderFd, e->leafName.c_str()) != 0) {
+    *message = "cannot replace " + PathText(e->target) + ": " + ErrnoText();
+    ok = false;
+  }
+  if (!ok) unlinkat(t->folderFd, e->tempName.c_str(), 0);
+  e->tempName.clear();
+  return ok;
+}
+
+void DiscardEntryFile(TExtractTarget* t, TEntryFile* e) {
+  if (e->file != nullptr) std::fclose(e->file);
+  e->file = nullptr;
+  if (!e->tempName.empty() && t->folderFd >= 0) unlinkat(t->folderFd, e->tempName.c_str(), 0);
+  e->tempName.clear();
+}
+
+void CloseExtractTarget(TExtractTarget* t) {
+  if (t->folderFd >= 0) close(t->folderFd);
+  t->folderFd = -1;
+  t->folderName.clear();
+}
+
+#endif
+
+bool FileIdentityOf(const fs::path& path, TFileIdentity* id) {
+#ifdef _WIN32
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (!ok) return false;
+  id->device = info.dwVolumeSerialNumber;
+  id->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  id->device = static_cast<uint64_t>(st.st_dev);
+  id->index = static_cast<uint64_t>(st.st_ino);
+  return true;
 #endif
 }
 
@@ -367,6 +690,73 @@ fs::path NameToPath(const fs::path& destination, const std::string& name) {
 #endif
 }
 
+std::string PrintableText(const std::string& bytes) {
+  std::string s;
+  s.reserve(bytes.size());
+  const auto escape = [&s](unsigned char c) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\x%02X", c);
+    s += buf;
+  };
+  for (size_t i = 0; i < bytes.size();) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x20 || c == 0x7F) {
+      escape(c);
+      i++;
+      continue;
+    }
+#ifdef _WIN32
+    // Bytes of the ANSI code page: the console shows them as characters.
+    s += static_cast<char>(c);
+    i++;
+#else
+    // One UTF-8 sequence, kept whole when it is valid and no C1 control.
+    size_t length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                                                         : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    uint32_t cp = length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+    for (size_t k = 1; k < length; k++) {
+      const unsigned char next = i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
+      if ((next & 0xC0) != 0x80) {
+        length = 0;
+        break;
+      }
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are no UTF-8.
+    if ((length == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (length == 2 && cp <= 0x9F)) {
+      length = 0;  // a C1 control (U+0080..U+009F) is escaped byte by byte too
+    }
+    if (length == 0) {
+      escape(c);
+      i++;
+    } else {
+      s.append(bytes, i, length);
+      i += length;
+    }
+#endif
+  }
+  return s;
+}
+
+std::string ShortenedText(const std::string& text, size_t limit) {
+  if (text.size() <= limit || limit < 16) return text;
+  // A cut may not fall inside a UTF-8 sequence or a "\xNN" escape.
+  const auto startsHere = [&text](size_t at) {
+    if (at == 0 || at >= text.size()) return true;
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) return false;
+    for (size_t back = 1; back <= 3 && back <= at; back++) {
+      if (text.compare(at - back, 2, "\\x") == 0) return false;
+    }
+    return true;
+  };
+  size_t head = limit / 3;
+  size_t tail = text.size() - (limit - head - 3);
+  while (head > 0 && !startsHere(head)) head--;
+  while (tail < text.size() && !startsHere(tail)) tail++;
+  return text.substr(0, head) + "..." + text.substr(tail);
+}
+
 std::string PathText(const fs::path& path) {
 #ifdef _WIN32
   const std::wstring& w = path.native();
@@ -375,9 +765,9 @@ std::string PathText(const fs::path& path) {
                                     nullptr, nullptr);
   std::string s(n > 0 ? static_cast<size_t>(n) : 0, '?');
   if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
+  return ShortenedText(PrintableText(s));
 #else
-  return path.native();
+  return ShortenedText(PrintableText(path.native()));
 #endif
 }
 
