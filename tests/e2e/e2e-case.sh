@@ -388,6 +388,30 @@ case "$case" in
     expect_result message failure
     expect_result exit_code 0
     music_gone ;;
+  links)
+    # A destination folder that someone else could prepare: a hard link of
+    # the setup's temporary file to a file outside it, and its Help folder a
+    # symbolic link to a folder outside it. The copy of the archive goes
+    # nowhere else, the extraction stops at the linked folder (the failure
+    # message), and nothing outside the destination changes.
+    outside=$drive_c/outside
+    mkdir -p "$outside/folder" "$default_dest"
+    printf 'a file of someone else\r\n' > "$outside/victim.dat"
+    printf 'kept\r\n' > "$outside/folder/kept.txt"
+    ln "$outside/victim.dat" "$default_dest/tempfile.\$\$\$"
+    ln -s "$outside/folder" "$default_dest/Help"
+    outside_state() { (cd "$outside" && find . -printf '%y %p %s %m %T@\n' | sort && find . -type f -exec md5sum {} + | sort); }
+    before=$(outside_state)
+    drive damaged "$setup"
+    expect_result message failure
+    expect_result exit_code 0
+    [ "$(outside_state)" = "$before" ] && e2e_ok "nothing outside the destination changed" ||
+      e2e_fail "the folder outside the destination changed: $(diff <(echo "$before") <(outside_state) | head -5)"
+    [ "$(stat -c %h "$outside/victim.dat")" = 1 ] && e2e_ok "the hard link lost its name in the destination" ||
+      e2e_fail "$outside/victim.dat still has $(stat -c %h "$outside/victim.dat") names"
+    [ ! -e "$default_dest/tempfile.\$\$\$" ] && e2e_ok "tempfile.\$\$\$ gone" || e2e_fail "tempfile.\$\$\$ left in $default_dest"
+    [ -L "$default_dest/Help" ] && e2e_ok "the linked folder stays a link" || e2e_fail "$default_dest/Help was replaced"
+    music_gone ;;
   finish-close)
     drive finish-close
     expect_result finish_options desktop:1,association:1,hotkey:1
