@@ -124,14 +124,23 @@ std::vector<uint8_t> ArchiveFromBody(const uint8_t* data, size_t size) {
   return archive;
 }
 
+fs::path ExtractRootPath;
+
+void RemoveExtractRoot() {
+  std::error_code ec;
+  fs::remove_all(ExtractRootPath, ec);
+}
+
+// A folder of this process for extraction, gone when the process ends.
 fs::path ExtractRoot() {
-  static const fs::path root = [] {
+  if (ExtractRootPath.empty()) {
     char pattern[] = "/tmp/fuzz-archive-XXXXXX";
     const char* made = mkdtemp(pattern);
     if (made == nullptr) std::abort();
-    return fs::path(made);
-  }();
-  return root;
+    ExtractRootPath = made;
+    std::atexit(RemoveExtractRoot);
+  }
+  return ExtractRootPath;
 }
 
 void ReadWith(TReadMode mode, std::vector<uint8_t>& file) {
