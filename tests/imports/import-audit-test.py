@@ -19,9 +19,9 @@ import tempfile
 sys.dont_write_bytecode = True     # no __pycache__ in the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
 AUDIT = os.path.join(HERE, "import-audit.py")
-spec = importlib.util.spec_from_file_location("import_audit", AUDIT)
-audit = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(audit)
+loader_spec = importlib.util.spec_from_file_location("import_audit", AUDIT)
+audit = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(audit)
 
 failures = []
 
