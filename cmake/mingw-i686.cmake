@@ -1,32 +1,4 @@
 # Cross build for Windows (i686) with Debian's mingw-w64 (win32 threads: no POSIX thread library, whose imports the oldest Windows lack).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Every function in a section of its own, so that a program linked with
-# --gc-sections (the setups) keeps only what it reaches. Not every datum: this
-# target gives zero-filled data sections of their own as .data$, so a large
-# buffer would be stored in the image instead of being left to .bss.
-# No build path in any output (debug information included), no time stamp in
-# any image: the same sources give the same bytes in every build folder. The
-# build folder's map comes last: it may lie inside the source folder, and the
-# compiler tries the last map first. New build folders take these for every
-# program; the setups' folders add VOZ_WIN_COMMON_OPTIONS themselves, so that
-# an older build folder builds the setups the same way.
-set(VOZ_WIN_COMMON_OPTIONS -ffunction-sections
-    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/voz/src -ffile-prefix-map=${CMAKE_BINARY_DIR}=/voz/build)
-string(JOIN " " voz_common_flags ${VOZ_WIN_COMMON_OPTIONS})
-set(CMAKE_C_FLAGS_INIT "${voz_common_flags}")
-set(CMAKE_CXX_FLAGS_INIT "${voz_common_flags}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
-# Libraries too: no Windows has libgcc's or libstdc++'s DLLs.
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
-# The executables are fully static: take zlib's archive, never its import library.
-set(ZLIB_LIBRARY /usr/i686-w64-mingw32/lib/libz.a CACHE FILEPATH "static zlib for mingw")
-set(ZLIB_INCLUDE_DIR /usr/i686-w64-mingw32/include CACHE PATH "zlib headers for mingw")
+set(VOZ_MINGW_TRIPLE i686-w64-mingw32)
+set(VOZ_MINGW_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
