@@ -18,23 +18,10 @@ e2e_prefixes() {  # e2e_prefixes WORK
 }
 
 e2e_xvfb_pid=""
-# Starts an Xvfb of 1024 x 768 x 24 on the first free display and exports DISPLAY.
+source "$e2e_root/scripts/xvfb-lib.sh"
 e2e_start_xvfb() {
-  local n
-  for n in $(seq 150 250); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    e2e_xvfb_pid=$!
-    for _ in $(seq 1 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      kill -0 "$e2e_xvfb_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if kill -0 "$e2e_xvfb_pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then export DISPLAY=":$n"; return 0; fi
-    e2e_xvfb_pid=""
-  done
-  echo "e2e: could not start Xvfb" >&2
-  return 1
+  voz_start_xvfb 150 250 || { echo "e2e: could not start Xvfb" >&2; return 1; }
+  e2e_xvfb_pid=$voz_xvfb_pid
 }
 
 e2e_stop() {
