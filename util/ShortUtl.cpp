@@ -3,18 +3,16 @@
 
 namespace {
 
-// The ...A calls take a zero-terminated path of fewer than MAX_PATH bytes. A
-// zero byte inside the string would cut it short and name another file.
-bool PathFitsAnsiCall(const std::string& path) {
-  return path.size() < MAX_PATH && path.find('\0') == std::string::npos;
-}
-
 DWORD LastErrorOr(DWORD fallback) {
   const DWORD e = GetLastError();
   return e != 0 ? e : fallback;
 }
 
 }  // namespace
+
+bool PathFitsAnsiCall(const std::string& path) {
+  return !path.empty() && path.size() < MAX_PATH && path.find('\0') == std::string::npos;
+}
 
 size_t PCharLength(const char* s) {
   if (s == nullptr) return 0;

@@ -17,6 +17,11 @@
 // Number of bytes before the first zero byte; 0 for a null pointer.
 size_t PCharLength(const char* s);
 
+// The path can go to an ...A call as it stands: not empty, shorter than
+// MAX_PATH bytes, and without a zero byte (which would cut it short and name
+// another file). Every helper here that touches the file system checks it.
+bool PathFitsAnsiCall(const std::string& path);
+
 // Same length; "a".."z" become "A".."Z", every other byte (those above 0x7F
 // included) is kept. No locale is consulted.
 std::string UpperCaseAscii(const std::string& s);

@@ -100,6 +100,25 @@ TEST(ShortUtlPaths, LastDelimiterPosCountsFromOne) {
   EXPECT_EQ(LastDelimiterPos("\\", ""), 0u);
 }
 
+TEST(ShortUtlPaths, PathFitsAnsiCallAtTheLimits) {
+  const struct {
+    std::string path;
+    bool fits;
+  } cases[] = {
+      {"C:\\a.txt", true},
+      {"a", true},
+      {std::string(MAX_PATH - 1, 'a'), true},
+      {std::string(MAX_PATH, 'a'), false},
+      {"", false},
+      {std::string("C:\\a\0b", 6), false},
+      {std::string("\0", 1), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.size());
+    EXPECT_EQ(PathFitsAnsiCall(c.path), c.fits);
+  }
+}
+
 TEST(ShortUtlStrings, UpperCaseAsciiTouchesOnlyAsciiLetters) {
   EXPECT_EQ(UpperCaseAscii("<vozip file begins here>"), "<VOZIP FILE BEGINS HERE>");
   EXPECT_EQ(UpperCaseAscii("azAZ`{@[09"), "AZAZ`{@[09");
