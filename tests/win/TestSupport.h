@@ -1,12 +1,41 @@
-// Small helpers shared by the Windows tests and benchmarks.
+// Small helpers shared by the Windows tests, the end-to-end driver and the
+// benchmarks: paths, files and folders, processes, shell links. Nothing here
+// depends on a test framework, so programs without one use it too.
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
+#include <cstdint>
+#include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace voztest {
+
+// ---- Paths ----------------------------------------------------------------
+
+// A Unix path from the build (/work/...) names the same place through Wine's
+// Z: drive; backslashes throughout, no trailing one except after a drive.
+inline std::string WinePath(std::string path) {
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  while (path.size() > 3 && path.back() == '\\') path.pop_back();
+  return path;
+}
+
+// The temporary folder, ending in a backslash; empty when Windows has none.
+inline std::string TempPath() {
+  char temp[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathA(sizeof temp, temp);
+  return n > 0 && n < sizeof temp ? std::string(temp, n) : std::string();
+}
+
+// ---- Files and folders ----------------------------------------------------
 
 // Deletes folder and everything below it, read-only files included.
 // Best effort: what cannot be deleted stays.
@@ -29,6 +58,78 @@ inline void RemoveTree(const std::string& folder) {
   }
   RemoveDirectoryA(folder.c_str());
 }
+
+// Names (files and folders) directly in folder that match pattern.
+inline std::set<std::string> Names(const std::string& folder, const char* pattern = "*") {
+  std::set<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) names.insert(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+// Relative paths of every file below root (folders are walked, not listed).
+inline std::vector<std::string> FilesBelow(const std::string& root, const std::string& relative = "") {
+  std::vector<std::string> files;
+  WIN32_FIND_DATAA found;
+  const std::string folder = relative.empty() ? root : root + "\\" + relative;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return files;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string rel = relative.empty() ? name : relative + "\\" + name;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      const std::vector<std::string> inner = FilesBelow(root, rel);
+      files.insert(files.end(), inner.begin(), inner.end());
+    } else {
+      files.push_back(rel);
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return files;
+}
+
+// Creates every folder on the way to path's last part (the ones that exist
+// stay as they are).
+inline void CreateParentFolders(const std::string& path) {
+  for (size_t slash = path.find('\\', 3); slash != std::string::npos; slash = path.find('\\', slash + 1))
+    CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
+}
+
+// Copies every file below from to the same place below to, making the
+// folders; false when a copy fails or there was nothing to copy.
+inline bool CopyTree(const std::string& from, const std::string& to) {
+  const std::vector<std::string> files = FilesBelow(from);
+  CreateDirectoryA(to.c_str(), nullptr);
+  for (const std::string& rel : files) {
+    const std::string target = to + "\\" + rel;
+    CreateParentFolders(target);
+    if (!CopyFileA((from + "\\" + rel).c_str(), target.c_str(), FALSE)) return false;
+  }
+  return !files.empty();
+}
+
+// A fresh folder "voz TAG-PID-N" in the temporary folder, removed with its
+// content at the end.
+class TTempFolder {
+ public:
+  explicit TTempFolder(const char* tag) {
+    static int counter = 0;
+    path = TempPath() + "voz " + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+    RemoveTree(path);
+    CreateDirectoryA(path.c_str(), nullptr);
+  }
+  ~TTempFolder() { RemoveTree(path); }
+  TTempFolder(const TTempFolder&) = delete;
+  TTempFolder& operator=(const TTempFolder&) = delete;
+
+  std::string path;
+};
 
 inline bool FileExists(const std::string& path) {
   const DWORD a = GetFileAttributesA(path.c_str());
@@ -110,6 +211,162 @@ inline std::vector<std::string> PendingDeletes(const std::string& folder, bool r
   }
   RegCloseKey(key);
   return found;
+}
+
+// ---- Processes --------------------------------------------------------------
+
+// A program started with arguments, in folder (empty: this one's); ended
+// when the object goes if it still runs then.
+class TProcess {
+ public:
+  TProcess(const std::string& program, const std::string& arguments, const std::string& folder = "") {
+    std::string command = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    started = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             folder.empty() ? nullptr : folder.c_str(), &si, &pi) != 0;
+  }
+  ~TProcess() {
+    if (!started) return;
+    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) {
+      TerminateProcess(pi.hProcess, 99);
+      WaitForSingleObject(pi.hProcess, 5000);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  TProcess(const TProcess&) = delete;
+  TProcess& operator=(const TProcess&) = delete;
+
+  // Exit code, or STILL_ACTIVE when it did not end within ms.
+  DWORD Wait(DWORD ms) {
+    if (!started || WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(pi.hProcess, &code);
+    return code;
+  }
+
+  PROCESS_INFORMATION pi{};
+  bool started = false;
+};
+
+// What RunSelfUnder answers when the copy could not be made, started or
+// did not end in time.
+constexpr DWORD kCopyDidNotRun = 0xFFFFFFFFu;
+
+// Wine shows a program the Windows version set for its file name under
+// AppDefaults: a copy of this program named NAME<pid>_VERSION.exe in folder
+// runs with arguments as that system would, and its exit code comes back.
+// The copy and its setting are removed afterwards.
+inline DWORD RunSelfUnder(const std::string& windowsVersion, const std::string& folder, const char* name,
+                          const std::string& arguments, DWORD ms = 120000) {
+  char self[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return kCopyDidNotRun;
+  const std::string exeName = name + std::to_string(GetCurrentProcessId()) + "_" + windowsVersion + ".exe";
+  const std::string exe = folder + "\\" + exeName;
+  if (!CopyFileA(self, exe.c_str(), FALSE)) return kCopyDidNotRun;
+  const std::string appKey = "Software\\Wine\\AppDefaults\\" + exeName;
+  DWORD code = kCopyDidNotRun;
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+      ERROR_SUCCESS) {
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(windowsVersion.c_str()),
+                   static_cast<DWORD>(windowsVersion.size() + 1));
+    RegCloseKey(key);
+    {
+      TProcess copy(exe, arguments, folder);
+      if (copy.started) {
+        code = copy.Wait(ms);
+        if (code == STILL_ACTIVE) code = kCopyDidNotRun;
+      }
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
+  }
+  DeleteFileA(exe.c_str());
+  return code;
+}
+
+// ---- Shell links ------------------------------------------------------------
+
+struct TLinkInfo {
+  bool loaded = false;
+  std::string path, workDir, description;
+  WORD hotKey = 0;
+};
+
+// What the link file says, as stored (environment strings not expanded).
+inline TLinkInfo ReadLink(const std::string& file) {
+  TLinkInfo info;
+  const HRESULT init = CoInitialize(nullptr);
+  IShellLinkA* link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                 reinterpret_cast<void**>(&link)))) {
+    IPersistFile* persist = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
+      std::wstring wide(file.size() + 1, L'\0');
+      MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+      if (SUCCEEDED(persist->Load(wide.c_str(), STGM_READ))) {
+        char text[1024] = {};
+        link->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH);
+        info.path = text;
+        text[0] = '\0';
+        link->GetWorkingDirectory(text, sizeof text);
+        info.workDir = text;
+        text[0] = '\0';
+        link->GetDescription(text, sizeof text);
+        info.description = text;
+        link->GetHotkey(&info.hotKey);
+        info.loaded = true;
+      }
+      persist->Release();
+    }
+    link->Release();
+  }
+  if (SUCCEEDED(init)) CoUninitialize();
+  return info;
+}
+
+// A shell link at link to target; true when it was saved.
+inline bool MakeLink(const std::string& link, const std::string& target) {
+  const HRESULT init = CoInitialize(nullptr);
+  bool ok = false;
+  IShellLinkA* shellLink = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                 reinterpret_cast<void**>(&shellLink)))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(shellLink->SetPath(target.c_str())) &&
+        SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+      std::wstring wide(link.size() + 1, L'\0');
+      MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+      ok = SUCCEEDED(file->Save(wide.c_str(), TRUE));
+      file->Release();
+    }
+    shellLink->Release();
+  }
+  if (SUCCEEDED(init)) CoUninitialize();
+  return ok;
+}
+
+// ---- Machine folders ----------------------------------------------------------
+
+// The machine's common files folder as the registry gives it,
+// without a trailing backslash; "C:" when it names none.
+inline std::string CommonFilesFolder() {
+  char common[MAX_PATH] = "C:";
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_QUERY_VALUE, &key) ==
+      ERROR_SUCCESS) {
+    DWORD size = sizeof common - 1;
+    if (RegQueryValueExA(key, "CommonFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(common), &size) !=
+        ERROR_SUCCESS)
+      strcpy(common, "C:");
+    common[sizeof common - 1] = '\0';
+    RegCloseKey(key);
+  }
+  std::string folder = common;
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return folder;
 }
 
 }  // namespace voztest
