@@ -256,8 +256,9 @@ constexpr DWORD kCopyDidNotRun = 0xFFFFFFFFu;
 
 // Wine shows a program the Windows version set for its file name under
 // AppDefaults: a copy of this program named NAME<pid>_VERSION.exe in folder
-// runs with arguments as that system would, and its exit code comes back.
-// The copy and its setting are removed afterwards.
+// runs with arguments as that system would (in this program's working
+// folder, so that nothing it starts holds folder), and its exit code comes
+// back. The copy and its setting are removed afterwards.
 inline DWORD RunSelfUnder(const std::string& windowsVersion, const std::string& folder, const char* name,
                           const std::string& arguments, DWORD ms = 120000) {
   char self[MAX_PATH] = {};
@@ -275,7 +276,7 @@ inline DWORD RunSelfUnder(const std::string& windowsVersion, const std::string& 
                    static_cast<DWORD>(windowsVersion.size() + 1));
     RegCloseKey(key);
     {
-      TProcess copy(exe, arguments, folder);
+      TProcess copy(exe, arguments);
       if (copy.started) {
         code = copy.Wait(ms);
         if (code == STILL_ACTIVE) code = kCopyDidNotRun;

@@ -28,16 +28,9 @@
 
 using voztest::RemoveTree;
 using voztest::FileExists;
+using voztest::WinePath;
 
 namespace {
-
-// A Unix path from the build (VOZ_SEEKBOX_EXE and the like) is one on
-// Wine's Z: drive.
-std::string WinePath(std::string path) {
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
 
 std::string FakeHelper(const char* version) {
   return WinePath(VOZ_FAKE_HELPER_DIR) + "\\browser_fakehelper_" + version + ".exe";
@@ -95,9 +88,7 @@ bool DeleteWaiting(const std::string& path) {
 }
 
 std::string TempBase(const char* what) {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  return std::string(temp) + "voz_browser_" + what + "_" + std::to_string(GetCurrentProcessId());
+  return voztest::TempPath() + "voz_browser_" + what + "_" + std::to_string(GetCurrentProcessId());
 }
 
 // ---- Registry: raw values, snapshots of whole keys -----------------------
@@ -214,39 +205,7 @@ constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 // the copy and its version setting are removed afterwards. The child's
 // exit code, or -1 when it could not run.
 int RunUnderVersion(const std::string& windowsVersion, const std::string& scratch, const std::string& args) {
-  char self[MAX_PATH];
-  if (GetModuleFileNameA(nullptr, self, MAX_PATH) == 0) return -1;
-  const std::string exeName = "vozbrowser" + std::to_string(GetCurrentProcessId()) + "_" + windowsVersion + ".exe";
-  const std::string exe = scratch + "\\" + exeName;
-  if (!CopyFileA(self, exe.c_str(), FALSE)) return -1;
-  const std::string appKey = "Software\\Wine\\AppDefaults\\" + exeName;
-  int result = -1;
-  HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
-      ERROR_SUCCESS) {
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(windowsVersion.c_str()),
-                   static_cast<DWORD>(windowsVersion.size() + 1));
-    RegCloseKey(key);
-    std::string commandLine = "\"" + exe + "\" " + args;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-      DWORD exitCode = static_cast<DWORD>(-1);
-      if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &exitCode);
-      } else {
-        TerminateProcess(process.hProcess, 1);
-      }
-      CloseHandle(process.hThread);
-      CloseHandle(process.hProcess);
-      result = static_cast<int>(exitCode);
-    }
-    RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
-  }
-  DeleteFileA(exe.c_str());
-  return result;
+  return static_cast<int>(voztest::RunSelfUnder(windowsVersion, scratch, "vozbrowser", args));
 }
 
 // Child side. "--child-version FILE": the version Wine reports, as

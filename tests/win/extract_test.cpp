@@ -181,27 +181,42 @@ int32_t ExpectedPercent(int64_t position, int64_t archiveSize) {
 
 // ---- Fixture -------------------------------------------------------------
 
-std::string MakeTempFolder(const char* tag) {
-  char temp[MAX_PATH];
-  const DWORD n = GetTempPathA(sizeof temp, temp);
-  if (n == 0 || n >= sizeof temp) return std::string();
-  static int counter = 0;
-  const std::string path = std::string(temp) + tag + std::to_string(GetCurrentProcessId()) + "_" +
-                           std::to_string(GetTickCount()) + "_" + std::to_string(++counter);
-  return CreateDirectoryA(path.c_str(), nullptr) ? path : std::string();
+// The small drive the harness maps onto a 1 MiB tmpfs (tests/win/small-drive.sh)
+// and names in VOZ_SMALL_DRIVE: its root, or empty with *why set when there
+// is none (mapping it needs root) or the drive is larger than a test may
+// fill.
+std::string SmallDriveRoot(uint64_t* totalBytes, std::string* why) {
+  const char* drive = std::getenv("VOZ_SMALL_DRIVE");
+  ULARGE_INTEGER freeBytes, total;
+  const std::string root = drive != nullptr ? std::string(drive) + "\\" : std::string();
+  if (drive == nullptr || !GetDiskFreeSpaceExA(root.c_str(), &freeBytes, &total, nullptr)) {
+    *why = "no small drive to fill (VOZ_SMALL_DRIVE unset or not mapped; mounting a tmpfs needs root)";
+    return std::string();
+  }
+  // Never fill a real disk.
+  if (total.QuadPart > 16ull * 1024 * 1024) {
+    *why = root + " is not a small drive";
+    return std::string();
+  }
+  *totalBytes = total.QuadPart;
+  return root;
 }
 
 class ExtractTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = MakeTempFolder("vozx_");
-    ASSERT_FALSE(root_.empty());
+    root_ = temp_.path;
+    ASSERT_TRUE(voztest::FolderExists(root_)) << root_;
     dest_ = root_ + "\\dest";
     archive_ = root_ + "\\in.voz";
     ASSERT_TRUE(CreateDirectoryA(dest_.c_str(), nullptr));
     g_progress.clear();
   }
-  void TearDown() override { RemoveTree(root_); }
+  // An empty destination again, for the next case of a table.
+  void FreshDestination() {
+    RemoveTree(dest_);
+    ASSERT_TRUE(CreateDirectoryA(dest_.c_str(), nullptr));
+  }
 
   // Writes the archive and extracts it into dest (or another folder).
   int32_t Extract(const Bytes& archive, const std::string& dest) {
@@ -210,6 +225,7 @@ class ExtractTest : public ::testing::Test {
   }
   int32_t Extract(const Bytes& archive) { return Extract(archive, dest_); }
 
+  voztest::TTempFolder temp_{"x"};
   std::string root_;
   std::string dest_;
   std::string archive_;
@@ -514,8 +530,7 @@ TEST_F(ExtractTest, EntriesThatDoNotVerify) {
 
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
-    RemoveTree(dest_);
-    ASSERT_TRUE(CreateDirectoryA(dest_.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(FreshDestination());
     Bytes body;
     AppendGood(&body, "first.txt", {'1'});
     AppendRaw(&body, "bad\\entry.bin", c.header, c.stream);
@@ -538,8 +553,7 @@ TEST_F(ExtractTest, EntryStructureCutByTheBodyEnd) {
   const Bytes tails[] = {lengthPastEnd, headerCut, strayByte, zeroLength};
   for (const Bytes& tail : tails) {
     SCOPED_TRACE(tail.size());
-    RemoveTree(dest_);
-    ASSERT_TRUE(CreateDirectoryA(dest_.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(FreshDestination());
     Bytes body;
     AppendGood(&body, "first.txt", {'1'});
     body.insert(body.end(), tail.begin(), tail.end());
@@ -579,8 +593,7 @@ TEST_F(ExtractTest, UnsafeNamesCreateNothing) {
   ASSERT_GT(GetCurrentDirectoryA(sizeof cwd, cwd), 0u);
   for (const std::string& name : names) {
     SCOPED_TRACE("name \"" + name + "\"");
-    RemoveTree(dest_);
-    ASSERT_TRUE(CreateDirectoryA(dest_.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(FreshDestination());
     Bytes body;
     AppendGood(&body, "first.txt", {'1'});
     const Bytes content = {'e', 'v', 'i', 'l'};
@@ -629,8 +642,7 @@ TEST_F(ExtractTest, EntryFileThatCannotBeCreated) {
   }
   // A joined path longer than the calls take: nothing of it is created.
   {
-    RemoveTree(dest_);
-    ASSERT_TRUE(CreateDirectoryA(dest_.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(FreshDestination());
     const std::string longName = "deep\\" + std::string(MAX_PATH - dest_.size() - 6, 'n');
     ASSERT_GE((dest_ + "\\" + longName).size(), size_t(MAX_PATH));
     Bytes body;
@@ -673,9 +685,9 @@ class LinkTest : public ExtractTest {
     before_ = Outside();
   }
   void TearDown() override {
-    // Links go first and by themselves: removing the tree would follow them.
+    // Links go first and by themselves: removing the tree (when the
+    // temporary folder goes) would follow them.
     for (const std::string& link : links_) RemoveLink(link);
-    ExtractTest::TearDown();
   }
   void Link(const std::string& target, const std::string& link) {
     ASSERT_TRUE(MakeSymbolicLink(target, link)) << link;
@@ -734,8 +746,7 @@ TEST_F(LinkTest, LinkedFoldersFailTheEntry) {
     EXPECT_FALSE(Exists(archive_));
     RemoveLink(link);
     links_.pop_back();
-    RemoveTree(dest_);
-    ASSERT_TRUE(CreateDirectoryA(dest_.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(FreshDestination());
   }
 }
 
@@ -826,23 +837,20 @@ TEST_F(ExtractTest, EntryLongerThanDeclaredStopsThere) {
 // WriteWholeFile and ApplyPatchFile on a disk that fills: the old file of
 // that name stays whole (see FullDiskIsAnOutputError for the drive).
 TEST_F(ExtractTest, FullDiskKeepsTheOldFile) {
-  const char* drive = std::getenv("VOZ_SMALL_DRIVE");
-  ULARGE_INTEGER freeBytes, totalBytes;
-  const std::string driveRoot = drive != nullptr ? std::string(drive) + "\\" : std::string();
-  if (drive == nullptr || !GetDiskFreeSpaceExA(driveRoot.c_str(), &freeBytes, &totalBytes, nullptr)) {
-    GTEST_SKIP() << "no small drive to fill (VOZ_SMALL_DRIVE unset or not mapped; mounting a tmpfs needs root)";
-  }
-  if (totalBytes.QuadPart > 16ull * 1024 * 1024) GTEST_SKIP() << driveRoot << " is not a small drive";
+  uint64_t totalBytes = 0;
+  std::string why;
+  const std::string driveRoot = SmallDriveRoot(&totalBytes, &why);
+  if (driveRoot.empty()) GTEST_SKIP() << why;
   const std::string folder = driveRoot + "vozkeep_" + std::to_string(GetCurrentProcessId());
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   const std::string old = "the help program that works";
   ASSERT_TRUE(WriteBytes(folder + "\\help.exe", old));
-  const std::string tooBig(static_cast<size_t>(totalBytes.QuadPart) * 2, 'x');
+  const std::string tooBig(static_cast<size_t>(totalBytes) * 2, 'x');
   const bool written = WriteWholeFile(tooBig, folder + "\\help.exe");
   const std::string afterWrite = ReadBytes(folder + "\\help.exe");
 
   // The same through a patch: the reference copied twice over.
-  const Bytes reference = MixedContent(static_cast<size_t>(totalBytes.QuadPart), 3);
+  const Bytes reference = MixedContent(static_cast<size_t>(totalBytes), 3);
   TCommandWriter w;
   BeginCommands(&w, 64 * 1024);
   AddCopy(&w, reference.data(), 0, static_cast<uint32_t>(reference.size()));
@@ -868,20 +876,17 @@ TEST_F(ExtractTest, FullDiskKeepsTheOldFile) {
 // test harness maps a drive letter onto a 1 MiB tmpfs (tests/win/small-drive.sh)
 // and names it in VOZ_SMALL_DRIVE.
 TEST_F(ExtractTest, FullDiskIsAnOutputError) {
-  const char* drive = std::getenv("VOZ_SMALL_DRIVE");
-  ULARGE_INTEGER freeBytes, totalBytes;
-  const std::string driveRoot = drive != nullptr ? std::string(drive) + "\\" : std::string();
-  if (drive == nullptr || !GetDiskFreeSpaceExA(driveRoot.c_str(), &freeBytes, &totalBytes, nullptr)) {
-    GTEST_SKIP() << "no small drive to fill (VOZ_SMALL_DRIVE unset or not mapped; mounting a tmpfs needs root)";
-  }
+  uint64_t totalBytes = 0;
+  std::string why;
+  const std::string driveRoot = SmallDriveRoot(&totalBytes, &why);
+  if (driveRoot.empty()) GTEST_SKIP() << why;
   // Never fill a real disk.
-  if (totalBytes.QuadPart > 16ull * 1024 * 1024) GTEST_SKIP() << driveRoot << " is not a small drive";
 
   const std::string smallDest = driveRoot + "vozfull_" + std::to_string(GetCurrentProcessId());
   ASSERT_TRUE(CreateDirectoryA(smallDest.c_str(), nullptr));
   Bytes body;
   AppendGood(&body, "fits.txt", {'f'});
-  Bytes noise(static_cast<size_t>(totalBytes.QuadPart) * 3);
+  Bytes noise(static_cast<size_t>(totalBytes) * 3);
   uint32_t s = 1;
   for (uint8_t& b : noise) b = static_cast<uint8_t>((s = s * 1103515245u + 12345u) >> 24);
   AppendGood(&body, "sub\\toolarge.bin", noise);

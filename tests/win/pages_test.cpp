@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+using voztest::ReadLink;
 using voztest::RemoveTree;
 
 namespace {
@@ -63,58 +64,18 @@ int FakeBrowser() { return FakeBrowserVersion; }
 std::string TestRoot() {
     static std::string root;
     if (root.empty()) {
-        char temp[MAX_PATH] = {};
-        GetTempPathA(sizeof temp, temp);
-        root = std::string(temp) + "voz_pages_" + kShortName + "_" + std::to_string(GetCurrentProcessId());
+        root = voztest::TempPath() + "voz_pages_" + kShortName + "_" + std::to_string(GetCurrentProcessId());
     }
     CreateDirectoryA(root.c_str(), nullptr);  // again after a test removed it
     return root;
 }
 
-bool IsFolder(const std::string& path) {
-    const DWORD a = GetFileAttributesA(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-bool IsFile(const std::string& path) {
-    const DWORD a = GetFileAttributesA(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 void WriteFileText(const std::string& path, const std::string& text) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
     DWORD written = 0;
     WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     CloseHandle(h);
-}
-
-struct TLink {
-    bool loaded = false;
-    std::string path;
-    WORD hotKey = 0;
-};
-TLink ReadLink(const std::string& file) {
-    TLink info;
-    const HRESULT init = CoInitialize(nullptr);
-    IShellLinkA* link = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                   reinterpret_cast<void**>(&link)))) {
-        IPersistFile* persist = nullptr;
-        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
-            std::wstring wide(file.size() + 1, L'\0');
-            MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-            if (SUCCEEDED(persist->Load(wide.c_str(), STGM_READ))) {
-                char text[1024] = {};
-                link->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH);
-                info.path = text;
-                link->GetHotkey(&info.hotKey);
-                info.loaded = true;
-            }
-            persist->Release();
-        }
-        link->Release();
-    }
-    if (SUCCEEDED(init)) CoUninitialize();
-    return info;
 }
 
 // Default value of a key under HKEY_CLASSES_ROOT; found is false when the key
@@ -546,7 +507,7 @@ TEST_F(PagesTest, MainPageShowsItsTextsAndCancelAsksFirst) {
     EXPECT_EQ(lf.lfHeight, -11);
     EXPECT_GT(height, 0);
     // Nothing was created by cancelling.
-    EXPECT_FALSE(IsFolder(DefaultDestination));
+    EXPECT_FALSE(voztest::FolderExists(DefaultDestination));
 }
 
 TEST_F(PagesTest, MainPageLocksTheDestinationOfAnExistingInstallation) {
@@ -599,7 +560,7 @@ TEST_F(PagesTest, MainPageStartAsksAboutDiskSpaceBelowSixteenMegabytes) {
             if (!IsWindowEnabled(page) && d.boxesUp.empty()) {
                 disabledWhileRolling = true;
                 heights.push_back(WindowHeight(page));
-                if (heights.size() == 1) createdBeforeRolling = IsFolder(DefaultDestination);
+                if (heights.size() == 1) createdBeforeRolling = voztest::FolderExists(DefaultDestination);
             }
         };
         d.steps.push_back(ClickStep(IDC_MAIN_START));
@@ -614,7 +575,7 @@ TEST_F(PagesTest, MainPageStartAsksAboutDiskSpaceBelowSixteenMegabytes) {
         ExpectClean(d);
         EXPECT_EQ(asked, c.answer ? question : "");
         EXPECT_EQ(d.boxesSeen.size(), (c.answer ? 1u : 0u) + (c.result == 0 ? 1u : 0u));
-        EXPECT_EQ(IsFolder(DefaultDestination), c.result == 1);
+        EXPECT_EQ(voztest::FolderExists(DefaultDestination), c.result == 1);
         ASSERT_FALSE(QueriedRoots.empty());
         EXPECT_EQ(QueriedRoots.back(), DefaultDestination.substr(0, 2) + "\\");
         if (c.result == 1) {
@@ -674,7 +635,7 @@ TEST_F(PagesTest, MainPageReportsAFolderItCannotCreateAndStays) {
     EXPECT_EQ(heightAfter, heightBefore);
     EXPECT_EQ(DestinationFolder, DefaultDestination);
     EXPECT_FALSE(Played(IDW_WAIT));
-    EXPECT_TRUE(IsFile(blocker));
+    EXPECT_TRUE(voztest::FileExists(blocker));
 }
 
 // The browser note: shown below the grown page, blinking for five seconds,
@@ -810,32 +771,32 @@ BOOL WINAPI RefuseFolder(LPCSTR, LPSECURITY_ATTRIBUTES) {
 TEST_F(PagesTest, DestinationFolderIsCreatedWithItsParents) {
     const std::string nested = folder_ + "\\a b\\c\\d";
     EXPECT_EQ(CreateDestinationFolder(nested), nested);
-    EXPECT_TRUE(IsFolder(nested));
+    EXPECT_TRUE(voztest::FolderExists(nested));
     // Again: it exists, nothing to do.
     EXPECT_EQ(CreateDestinationFolder(nested), nested);
     // A trailing backslash is kept in the answer.
     const std::string trailing = folder_ + "\\e\\f\\";
     EXPECT_EQ(CreateDestinationFolder(trailing), trailing);
-    EXPECT_TRUE(IsFolder(folder_ + "\\e\\f"));
+    EXPECT_TRUE(voztest::FolderExists(folder_ + "\\e\\f"));
 
     // Impossible: a file in the way, or a drive that does not exist.
     WriteFileText(folder_ + "\\file", "x");
     EXPECT_EQ(CreateDestinationFolder(folder_ + "\\file\\sub"), "");
     EXPECT_EQ(CreateDestinationFolder("Q:\\Ovantis\\Perus"), "");
     EXPECT_EQ(CreateDestinationFolder(""), "");
-    EXPECT_FALSE(IsFolder(folder_ + "\\file\\sub"));
+    EXPECT_FALSE(voztest::FolderExists(folder_ + "\\file\\sub"));
 
     // When the open folder cannot be made, the plain one still is.
     SetCreateFolderProc(RefuseFolder);
     const std::string fallback = folder_ + "\\j\\k";
     EXPECT_EQ(CreateDestinationFolder(fallback), fallback);
-    EXPECT_TRUE(IsFolder(fallback));
+    EXPECT_TRUE(voztest::FolderExists(fallback));
     EXPECT_GT(RefusedFolders, 0);
     SetCreateFolderProc(nullptr);
 
     // The fall-back alone.
     ForceFolders(folder_ + "\\g\\h\\i\\");
-    EXPECT_TRUE(IsFolder(folder_ + "\\g\\h\\i"));
+    EXPECT_TRUE(voztest::FolderExists(folder_ + "\\g\\h\\i"));
     ForceFolders("C:\\");
     ForceFolders("");
     EXPECT_TRUE(FolderExists(folder_ + "\\g\\h\\i\\"));
@@ -937,8 +898,8 @@ TEST_F(FinishPageTest, RollsDownOffersTwelveHotKeysAndTheCloseBoxAppliesNothing)
     EXPECT_EQ(text, kThankYouText);
 
     // The close box applied nothing.
-    EXPECT_FALSE(IsFile(DesktopLink()));
-    const TLink group = ReadLink(GroupLink());
+    EXPECT_FALSE(voztest::FileExists(DesktopLink()));
+    const voztest::TLinkInfo group = ReadLink(GroupLink());
     ASSERT_TRUE(group.loaded);
     EXPECT_EQ(group.hotKey, 0);
     EXPECT_FALSE(ClassKeyExists(kQueryExtension));
@@ -993,13 +954,13 @@ TEST_F(FinishPageTest, OkAppliesTheTickedOptions) {
         EXPECT_TRUE(d.boxesSeen.empty());
         EXPECT_EQ(comboEnabled, c.hotKey);
 
-        const TLink desktop = ReadLink(DesktopLink());
+        const voztest::TLinkInfo desktop = ReadLink(DesktopLink());
         EXPECT_EQ(desktop.loaded, c.desktop);
         if (c.desktop) {
             EXPECT_EQ(desktop.hotKey, c.expected);
             EXPECT_EQ(desktop.path, Program());
         }
-        const TLink group = ReadLink(GroupLink());
+        const voztest::TLinkInfo group = ReadLink(GroupLink());
         ASSERT_TRUE(group.loaded);
         EXPECT_EQ(group.hotKey, c.expected);
         EXPECT_EQ(group.path, Program());

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 #include "PngFile.h"
+#include "ScreenSupport.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -34,90 +36,17 @@ void Fail(const std::string& what) {
     ++Failures;
 }
 
-// A Unix path from the build (/work/...) names the same folder through
-// Wine's Z: drive.
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    while (path.size() > 3 && path.back() == '\\') path.pop_back();
-    return path;
-}
+using voztest::TPixels;
 
-// ---- Pictures ----------------------------------------------------------------
-
-struct TPixels {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> px;  // 0x00RRGGBB, top row first
-    uint32_t At(int x, int y) const { return px[static_cast<size_t>(y) * width + x] & 0xFFFFFF; }
-};
-
-BITMAPINFO TopDownInfo(int w, int h) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-}
-
-TPixels ReadBitmap(HBITMAP bitmap) {
-    TPixels out;
-    BITMAP shape{};
-    if (!GetObjectA(bitmap, sizeof shape, &shape)) return out;
-    BITMAPINFO info = TopDownInfo(shape.bmWidth, shape.bmHeight);
-    out.width = shape.bmWidth;
-    out.height = shape.bmHeight;
-    out.px.resize(static_cast<size_t>(out.width) * out.height);
-    HDC screen = GetDC(nullptr);
-    if (GetDIBits(screen, bitmap, 0, out.height, out.px.data(), &info, DIB_RGB_COLORS) != out.height) out = {};
-    ReleaseDC(nullptr, screen);
-    return out;
-}
-
-TPixels CaptureScreen() {
-    TPixels out;
-    HDC screen = GetDC(nullptr);
-    BITMAPINFO info = TopDownInfo(kScreenWidth, kScreenHeight);
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC memory = CreateCompatibleDC(screen);
-    HGDIOBJ old = SelectObject(memory, dib);
-    BitBlt(memory, 0, 0, kScreenWidth, kScreenHeight, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    out.width = kScreenWidth;
-    out.height = kScreenHeight;
-    const auto* first = static_cast<const uint32_t*>(bits);
-    out.px.assign(first, first + static_cast<size_t>(kScreenWidth) * kScreenHeight);
-    SelectObject(memory, old);
-    DeleteDC(memory);
-    DeleteObject(dib);
-    ReleaseDC(nullptr, screen);
-    return out;
-}
-
-// The gradient as described: 32 bands of screen width / 32, each from dark
-// at its left to light at its right with a black last column, lighter
-// towards the top; v and the colours rounded to nearest, ties to even.
+// The gradient on this test's screen.
 uint32_t ExpectedBackground(int x, int y) {
-    const int w = kScreenWidth / 32;
-    const int h = kScreenHeight;
-    const int bandX = x % w;
-    const int line = h - 1 - y;
-    if (bandX == w - 1) return 0;
-    const double v = std::nearbyint(static_cast<double>(bandX) / w * 100 + static_cast<double>(line) / h * 100) + 50;
-    const double d = std::nearbyint(v * 0.8);
-    return static_cast<uint32_t>(std::nearbyint(d * 0.6)) << 16 | static_cast<uint32_t>(std::nearbyint(d * 0.8)) << 8 |
-           static_cast<uint32_t>(d);
+    return voztest::ExpectedBackground(x, y, kScreenWidth, kScreenHeight);
 }
 
 // Pixels of bitmap drawn transparently at (left, top): its non-black pixels as
 // they are, the gradient behind the black ones.
 void CheckDrawnAt(const TPixels& shot, HBITMAP bitmap, int left, int top, const char* what) {
-    const TPixels b = ReadBitmap(bitmap);
+    const TPixels b = voztest::ReadBitmap(bitmap);
     if (b.width == 0) return Fail(std::string(what) + ": bitmap not readable");
     int mismatches = 0;
     int lit = 0;
@@ -138,17 +67,13 @@ void CheckDrawnAt(const TPixels& shot, HBITMAP bitmap, int left, int top, const 
 
 // ---- Files ---------------------------------------------------------------------
 
-bool WriteAll(const std::string& path, const std::string& bytes) {
-    return WriteMemoryToFile(bytes.data(), bytes.size(), path);
-}
-
 // RGB PNG of the shot.
 std::string PngBytes(const TPixels& p) {
     return voztest::PngFromPixels(p.px.data(), p.width, p.height, static_cast<size_t>(p.width));
 }
 
 std::string BmpBytes(const TPixels& p) {
-    BITMAPINFOHEADER info = TopDownInfo(p.width, p.height).bmiHeader;
+    BITMAPINFOHEADER info = voztest::TopDownInfo(p.width, p.height).bmiHeader;
     const DWORD pixels = static_cast<DWORD>(p.px.size() * 4);
     BITMAPFILEHEADER file{};
     file.bfType = 0x4D42;
@@ -191,12 +116,16 @@ int RunInside(const std::string& screens) {
         PumpMessages();
         Sleep(20);
     }
-    const TPixels shot = CaptureScreen();
+    const TPixels shot = voztest::CaptureScreen(kScreenWidth, kScreenHeight);
+    if (shot.px.empty()) {
+        Fail("cannot capture the screen");
+        return 1;
+    }
 
     const std::string bmpPath = screens + "\\main_window.bmp";
     const std::string pngPath = screens + "\\main_window.png";
-    if (!WriteAll(bmpPath, BmpBytes(shot))) Fail("cannot write " + bmpPath);
-    if (!WriteAll(pngPath, PngBytes(shot))) Fail("cannot write " + pngPath);
+    if (!voztest::WriteBytes(bmpPath, BmpBytes(shot))) Fail("cannot write " + bmpPath);
+    if (!voztest::WriteBytes(pngPath, PngBytes(shot))) Fail("cannot write " + pngPath);
 
     // Slides at the left, logo at the lower right, each over the gradient.
     const POINT places[IDB_SLIDE_COUNT] = {{8, 50}, {8, 120}, {8, 190}, {8, 260}, {8, 330}, {8, 410}};
@@ -260,47 +189,10 @@ int RunInside(const std::string& screens) {
 // ---- The starter ------------------------------------------------------------------
 
 int RunInVirtualDesktop(const std::string& screens) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0, KEY_SET_VALUE,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        Fail("cannot configure the virtual desktop");
-        return 1;
-    }
-    const char size[] = "1024x768";
-    RegSetValueExA(key, kDesktopName, 0, REG_SZ, reinterpret_cast<const BYTE*>(size), sizeof size);
-    RegCloseKey(key);
-
-    char self[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-    if (n == 0 || n >= sizeof self) {
-        Fail("own file name too long");
-        return 1;
-    }
-    std::string command = std::string("\"") + self + "\" \"" + screens + "\" --inside";
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back(0);
-    char desktop[sizeof kDesktopName];
-    lstrcpynA(desktop, kDesktopName, sizeof desktop);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.lpDesktop = desktop;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        Fail("cannot start the capture run");
-        return 1;
-    }
-    DWORD code = 1;
-    if (WaitForSingleObject(pi.hProcess, 300000) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, 1);
-        Fail("the capture run did not end");
-    }
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    std::string error;
+    const int code = voztest::RunSelfInVirtualDesktop(kDesktopName, kScreenWidth, kScreenHeight,
+                                                      "\"" + screens + "\" --inside", 300000, &error);
+    if (!error.empty()) Fail(error);
     return code == 0 && Failures == 0 ? 0 : 1;
 }
 
@@ -311,7 +203,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: screenshot_test SCREENS_FOLDER\n");
         return 2;
     }
-    const std::string screens = WindowsPath(argv[1]);
+    const std::string screens = voztest::WinePath(argv[1]);
     CreateDirectoryA(screens.c_str(), nullptr);
     const int result = argc > 2 && std::string(argv[2]) == "--inside" ? RunInside(screens) : RunInVirtualDesktop(screens);
     std::printf("screenshot_test: %s\n", result == 0 ? "passed" : "FAILED");

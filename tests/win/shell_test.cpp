@@ -29,6 +29,7 @@
 using voztest::RemoveTree;
 using voztest::FileExists;
 using voztest::FolderExists;
+using voztest::ReadLink;
 
 namespace {
 
@@ -131,46 +132,6 @@ BOOL WINAPI RecordFolderCreation(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) 
   return CreateDirectoryA(path, attributes);
 }
 
-// ---- Links ------------------------------------------------------------------
-
-struct LinkInfo {
-  bool loaded = false;
-  std::string path, workDir, description;
-  WORD hotKey = 0;
-};
-
-LinkInfo ReadLink(const std::string& file) {
-  LinkInfo info;
-  const HRESULT init = CoInitialize(nullptr);
-  IShellLinkA* link = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                 reinterpret_cast<void**>(&link)))) {
-    IPersistFile* persist = nullptr;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
-      std::wstring wide(file.size() + 1, L'\0');
-      MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-      if (SUCCEEDED(persist->Load(wide.c_str(), STGM_READ))) {
-        char text[1024];
-        text[0] = '\0';
-        link->GetPath(text, sizeof(text), nullptr, SLGP_RAWPATH);
-        info.path = text;
-        text[0] = '\0';
-        link->GetWorkingDirectory(text, sizeof(text));
-        info.workDir = text;
-        text[0] = '\0';
-        link->GetDescription(text, sizeof(text));
-        info.description = text;
-        link->GetHotkey(&info.hotKey);
-        info.loaded = true;
-      }
-      persist->Release();
-    }
-    link->Release();
-  }
-  if (SUCCEEDED(init)) CoUninitialize();
-  return info;
-}
-
 // ---- A run of this program under another Windows version -------------------
 
 struct ChildReport {
@@ -211,41 +172,9 @@ int RunChild(const char* report, const char* dir) {
 ChildReport RunUnderVersion(const std::string& windowsVersion, const std::string& scratch,
                             const std::string& dir) {
   ChildReport result;
-  char self[MAX_PATH];
-  if (GetModuleFileNameA(nullptr, self, MAX_PATH) == 0) return result;
-  const std::string exeName = "vozshell" + std::to_string(GetCurrentProcessId()) + "_" + windowsVersion + ".exe";
-  const std::string exe = scratch + "\\" + exeName;
   const std::string report = scratch + "\\" + windowsVersion + ".report";
-  if (!CopyFileA(self, exe.c_str(), FALSE)) return result;
-
-  const std::string appKey = "Software\\Wine\\AppDefaults\\" + exeName;
-  HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return result;
-  }
-  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(windowsVersion.c_str()),
-                 static_cast<DWORD>(windowsVersion.size() + 1));
-  RegCloseKey(key);
-
-  std::string commandLine = "\"" + exe + "\" --child \"" + report + "\" \"" + dir + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    DWORD exitCode = 1;
-    if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) {
-      GetExitCodeProcess(process.hProcess, &exitCode);
-    } else {
-      TerminateProcess(process.hProcess, 1);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    result.ran = exitCode == 0;
-  }
-  RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
-  DeleteFileA(exe.c_str());
+  result.ran = voztest::RunSelfUnder(windowsVersion, scratch, "vozshell",
+                                     "--child \"" + report + "\" \"" + dir + "\"") == 0;
   if (!result.ran) return result;
 
   std::ifstream in(report);
@@ -277,9 +206,8 @@ ChildReport RunUnderVersion(const std::string& windowsVersion, const std::string
 class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char temp[MAX_PATH];
-    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
-    base_ = std::string(temp) + "voz_shell_" + std::to_string(GetCurrentProcessId());
+    ASSERT_FALSE(voztest::TempPath().empty());
+    base_ = voztest::TempPath() + "voz_shell_" + std::to_string(GetCurrentProcessId());
     RemoveTree(base_);
     ASSERT_TRUE(CreateDirectoryA(base_.c_str(), nullptr));
     folderCalls.clear();
@@ -389,7 +317,7 @@ TEST_F(ShellTest, LinkReadsBackAsWritten) {
     SCOPED_TRACE(c.name);
     const std::string target = Expand(c.target, base_);
     ASSERT_TRUE(CreateLink(target, links, c.name, false, c.hotKey));
-    const LinkInfo link = ReadLink(links + "\\" + c.name + ".lnk");
+    const voztest::TLinkInfo link = ReadLink(links + "\\" + c.name + ".lnk");
     ASSERT_TRUE(link.loaded);
     if (target.back() != '\\') {  // the shell may normalise a folder's backslash
       EXPECT_EQ(link.path, target);
@@ -408,7 +336,7 @@ TEST_F(ShellTest, LinkReplacesExistingFile) {
 
   const WORD hotKey = (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | VK_F7;
   ASSERT_TRUE(CreateLink(base_ + "\\First.exe", base_, "Same", false, hotKey));
-  LinkInfo read = ReadLink(link);
+  voztest::TLinkInfo read = ReadLink(link);
   ASSERT_TRUE(read.loaded);
   EXPECT_EQ(read.path, base_ + "\\First.exe");
   EXPECT_EQ(read.hotKey, hotKey);
@@ -503,7 +431,7 @@ TEST_F(GroupTest, GroupAndShortcutsGoWhereTheFoldersSay) {
 
   const WORD hotKey = (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | VK_F6;
   EXPECT_TRUE(CreateGroupShortcut(group_, "Tool", base_ + "\\Tool.exe", hotKey));
-  const LinkInfo inGroup = ReadLink(groupPath_ + "\\Tool.lnk");
+  const voztest::TLinkInfo inGroup = ReadLink(groupPath_ + "\\Tool.lnk");
   ASSERT_TRUE(inGroup.loaded);
   EXPECT_EQ(inGroup.path, base_ + "\\Tool.exe");
   EXPECT_EQ(inGroup.hotKey, hotKey);
@@ -518,7 +446,7 @@ TEST_F(GroupTest, GroupAndShortcutsGoWhereTheFoldersSay) {
   const std::string desktopName = group_ + " desktop";
   const std::string desktop = DesktopFolder + "\\" + desktopName + ".lnk";
   EXPECT_TRUE(CreateDesktopShortcut(desktopName, base_ + "\\Tool.exe", hotKey));
-  const LinkInfo onDesktop = ReadLink(desktop);
+  const voztest::TLinkInfo onDesktop = ReadLink(desktop);
   DeleteFileA(desktop.c_str());
   ASSERT_TRUE(onDesktop.loaded);
   EXPECT_EQ(onDesktop.path, base_ + "\\Tool.exe");

@@ -7,13 +7,11 @@
 #include "Profile.h"
 #include "Sounds.h"
 #include "resource.h"
+#include "ScreenSupport.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <float.h>
-
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -77,93 +75,12 @@ int Level(DWORD volume) { return static_cast<int>(volume & 0xFFFF) / 256; }
 
 // ---- Pixels ----------------------------------------------------------------
 
-// 0x00RRGGBB values, top row first.
-struct TPixels {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> px;
-    uint32_t At(int x, int y) const { return px[static_cast<size_t>(y) * width + x] & 0xFFFFFF; }
-};
-
-TPixels ReadBitmap(HBITMAP bitmap) {
-    TPixels out;
-    BITMAP shape{};
-    if (!GetObjectA(bitmap, sizeof shape, &shape)) return out;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = shape.bmWidth;
-    info.bmiHeader.biHeight = -shape.bmHeight;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    out.width = shape.bmWidth;
-    out.height = shape.bmHeight;
-    out.px.resize(static_cast<size_t>(out.width) * out.height);
-    HDC screen = GetDC(nullptr);
-    const int lines = GetDIBits(screen, bitmap, 0, out.height, out.px.data(), &info, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    if (lines != out.height) out = TPixels{};
-    return out;
-}
-
-TPixels Capture(HDC source, int x, int y, int w, int h) {
-    TPixels out;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC memory = CreateCompatibleDC(source);
-    HGDIOBJ old = SelectObject(memory, dib);
-    BitBlt(memory, 0, 0, w, h, source, x, y, SRCCOPY);
-    GdiFlush();
-    out.width = w;
-    out.height = h;
-    out.px.assign(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + static_cast<size_t>(w) * h);
-    SelectObject(memory, old);
-    DeleteDC(memory);
-    DeleteObject(dib);
-    return out;
-}
-
-TPixels CaptureWindow(HWND window) {
-    RECT r{};
-    GetWindowRect(window, &r);
-    HDC dc = GetDC(window);
-    TPixels out = Capture(dc, 0, 0, r.right - r.left, r.bottom - r.top);
-    ReleaseDC(window, dc);
-    return out;
-}
-
-// The background tile's pixel as its description gives it: v from the
-// position (x across the band, line counted from the bottom), rounded to
-// nearest with ties to even, then blue, green and red from v; the band's last
-// column is black.
-// Computed in IEEE double, every operation rounded to 53 bits, on every
-// architecture: on i686 the x87 unit is set to double precision meanwhile.
-uint32_t ExpectedTilePixel(int x, int line, int w, int h) {
-    if (x == w - 1) return 0;
-#if defined(__i386__)
-    struct TPrecision {
-        unsigned int saved = _controlfp(0, 0);
-        TPrecision() { _controlfp(_PC_53, _MCW_PC); }
-        ~TPrecision() { _controlfp(saved, _MCW_PC); }
-    } precision;
-#endif
-    const double v = std::nearbyint(static_cast<double>(x) / w * 100 + static_cast<double>(line) / h * 100) + 50;
-    const double d = std::nearbyint(v * 0.8);
-    const auto blue = static_cast<uint32_t>(d);
-    const auto green = static_cast<uint32_t>(std::nearbyint(d * 0.8));
-    const auto red = static_cast<uint32_t>(std::nearbyint(d * 0.6));
-    return red << 16 | green << 8 | blue;
-}
-
-// The main window's background at window pixel (x, y) of a w x h screen.
-uint32_t ExpectedBackground(int x, int y, int w, int h) { return ExpectedTilePixel(x % (w / 32), h - 1 - y, w / 32, h); }
+using voztest::Capture;
+using voztest::CaptureWindow;
+using voztest::ExpectedBackground;
+using voztest::ExpectedTilePixel;
+using voztest::ReadBitmap;
+using voztest::TPixels;
 
 // Checks that bitmap appears on the captured window at (left, top) drawn
 // transparently: its non-black pixels as they are, the background elsewhere.
@@ -199,13 +116,7 @@ struct TCanvas {
     int width = 0;
     int height = 0;
     TCanvas(int w, int h, uint32_t fill) : width(w), height(h) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = voztest::TopDownInfo(w, h);
         bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
         dc = CreateCompatibleDC(nullptr);
         old = SelectObject(dc, bitmap);
@@ -333,13 +244,7 @@ class TransparentDraw : public ::testing::Test {
   protected:
     static constexpr uint32_t kGround = 0x123456;
     void SetUp() override {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = 8;
-        info.bmiHeader.biHeight = -6;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = voztest::TopDownInfo(8, 6);
         target = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
         dc = CreateCompatibleDC(nullptr);
         old = SelectObject(dc, target);
