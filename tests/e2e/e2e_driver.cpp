@@ -48,6 +48,8 @@
 #include "Profile.h"
 #include "resource.h"
 #include "PngFile.h"
+#include "ScreenSupport.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -83,56 +85,21 @@ std::string Shown(const std::string& text) {
 
 // ---- Screenshots ---------------------------------------------------------------
 
-// The whole virtual desktop, 0x00RRGGBB, top row first; empty on failure.
-std::vector<uint32_t> CaptureScreen() {
-    std::vector<uint32_t> pixels;
-    HDC screen = GetDC(nullptr);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = kScreenWidth;
-    info.bmiHeader.biHeight = -kScreenHeight;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (dib) {
-        HDC memory = CreateCompatibleDC(screen);
-        HGDIOBJ old = SelectObject(memory, dib);
-        BitBlt(memory, 0, 0, kScreenWidth, kScreenHeight, screen, 0, 0, SRCCOPY);
-        GdiFlush();
-        const auto* first = static_cast<const uint32_t*>(bits);
-        pixels.assign(first, first + static_cast<size_t>(kScreenWidth) * kScreenHeight);
-        for (uint32_t& p : pixels) p &= 0xFFFFFF;
-        SelectObject(memory, old);
-        DeleteDC(memory);
-        DeleteObject(dib);
-    }
-    ReleaseDC(nullptr, screen);
-    return pixels;
-}
-
 // pixels as an RGB PNG at path.
-bool SavePng(const std::vector<uint32_t>& pixels, const std::string& path) {
-    if (pixels.empty()) return false;
+bool SavePng(const voztest::TPixels& pixels, const std::string& path) {
+    if (pixels.px.empty()) return false;
     const std::string png =
-        voztest::PngFromPixels(pixels.data(), kScreenWidth, kScreenHeight, static_cast<size_t>(kScreenWidth));
-    if (png.empty()) return false;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, png.data(), static_cast<DWORD>(png.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == png.size();
+        voztest::PngFromPixels(pixels.px.data(), pixels.width, pixels.height, static_cast<size_t>(pixels.width));
+    return !png.empty() && voztest::WriteBytes(path, png);
 }
 
 // Lets the page finish drawing, then saves "NN_name.png"; the pixels saved.
-std::vector<uint32_t> Shot(const char* name, DWORD settleMs = 700) {
+voztest::TPixels Shot(const char* name, DWORD settleMs = 700) {
     Sleep(settleMs);
     char file[64];
     std::snprintf(file, sizeof file, "%02d_%s.png", ++ShotNumber, name);
     const std::string path = Screens + "\\" + file;
-    std::vector<uint32_t> pixels = CaptureScreen();
+    voztest::TPixels pixels = voztest::CaptureScreen(kScreenWidth, kScreenHeight);
     if (SavePng(pixels, path))
         Note(std::string("RESULT screenshot=") + file);
     else
@@ -309,37 +276,15 @@ HWND AcceptLicence() {
 
 std::string Destination(HWND main) { return TextOf(GetDlgItem(main, IDC_MAIN_DEST)); }
 
-uint32_t SysColour(int index) {
-    const COLORREF c = GetSysColor(index);
-    return static_cast<uint32_t>(GetRValue(c)) << 16 | static_cast<uint32_t>(GetGValue(c)) << 8 | GetBValue(c);
-}
-
-// Pixels of colour within rectangle r of the screen picture, and how many
-// pixels r covers on the screen.
-int CountColour(const std::vector<uint32_t>& pixels, RECT r, uint32_t colour, int* area) {
-    if (r.left < 0) r.left = 0;
-    if (r.top < 0) r.top = 0;
-    if (r.right > kScreenWidth) r.right = kScreenWidth;
-    if (r.bottom > kScreenHeight) r.bottom = kScreenHeight;
-    int count = 0;
-    *area = 0;
-    for (LONG y = r.top; y < r.bottom; ++y)
-        for (LONG x = r.left; x < r.right; ++x) {
-            ++*area;
-            if (pixels[static_cast<size_t>(y) * kScreenWidth + x] == colour) ++count;
-        }
-    return count;
-}
-
 // Whether the picture shows the status window with its progress under way,
 // judged by the pixels where the window stands (not by what the window
 // manager says): mostly the dialog face colour, and the progress colour in
 // its bar. Under the main window the gradient would be there instead, which
 // has neither colour.
-void ReportStatusOnScreen(const std::vector<uint32_t>& pixels) {
+void ReportStatusOnScreen(const voztest::TPixels& pixels) {
     TSearch search{"#32770", "   Status", SetupProcessId, {}};
     EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
-    if (search.found.empty() || pixels.empty()) {
+    if (search.found.empty() || pixels.px.empty()) {
         Note("RESULT status_on_screen=no (no visible status window)");
         return;
     }
@@ -350,8 +295,8 @@ void ReportStatusOnScreen(const std::vector<uint32_t>& pixels) {
     GetWindowRect(GetDlgItem(status, IDC_STATUS_PROGRESS), &bar);
     int windowArea = 0;
     int barArea = 0;
-    const int face = CountColour(pixels, window, SysColour(COLOR_BTNFACE), &windowArea);
-    const int filled = CountColour(pixels, bar, SysColour(COLOR_HIGHLIGHT), &barArea);
+    const int face = voztest::CountColour(pixels, window, voztest::SysColour(COLOR_BTNFACE), &windowArea);
+    const int filled = voztest::CountColour(pixels, bar, voztest::SysColour(COLOR_HIGHLIGHT), &barArea);
     std::printf("status window (%ld, %ld)-(%ld, %ld): %d of %d pixels dialog face, %d of %d bar pixels filled\n",
                 window.left, window.top, window.right, window.bottom, face, windowArea, filled, barArea);
     const bool seen = windowArea > 0 && face * 2 >= windowArea && filled > 0 && filled < barArea;
@@ -765,50 +710,13 @@ int RunScenario(const std::string& scenario, const std::string& setup, const std
 // ---- The starter ----------------------------------------------------------------------
 
 int RunInVirtualDesktop(int argc, char** argv) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) == ERROR_SUCCESS) {
-        const char size[] = "1024x768";
-        RegSetValueExA(key, kDesktopName, 0, REG_SZ, reinterpret_cast<const BYTE*>(size), sizeof size);
-        RegCloseKey(key);
-    }
-    char self[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-    if (n == 0 || n >= sizeof self) return 1;
-    std::string command = std::string("\"") + self + "\" --inside";
-    for (int i = 1; i < argc; ++i) command += std::string(" \"") + argv[i] + "\"";
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back(0);
-    char desktop[sizeof kDesktopName];
-    lstrcpynA(desktop, kDesktopName, sizeof desktop);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.lpDesktop = desktop;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        std::printf("FAIL cannot start the driver inside the desktop\n");
-        return 1;
-    }
-    DWORD code = 1;
-    if (WaitForSingleObject(pi.hProcess, 240000) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, 1);
-        std::printf("FAIL the driver did not end\n");
-    }
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return static_cast<int>(code);
-}
-
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
+    std::string arguments = "--inside";
+    for (int i = 1; i < argc; ++i) arguments += std::string(" \"") + argv[i] + "\"";
+    std::string error;
+    const int code =
+        voztest::RunSelfInVirtualDesktop(kDesktopName, kScreenWidth, kScreenHeight, arguments, 240000, &error);
+    if (!error.empty()) std::printf("FAIL %s\n", error.c_str());
+    return code;
 }
 
 }  // namespace
@@ -821,8 +729,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!inside) return RunInVirtualDesktop(argc, argv);
-    Screens = WindowsPath(argv[first]);
+    Screens = voztest::WinePath(argv[first]);
     CreateDirectoryA(Screens.c_str(), nullptr);
     const std::string argument = argc - first > 3 ? argv[first + 3] : "";
-    return RunScenario(argv[first + 1], WindowsPath(argv[first + 2]), argument);
+    return RunScenario(argv[first + 1], voztest::WinePath(argv[first + 2]), argument);
 }

@@ -32,94 +32,27 @@
 #include "shortcut.h"
 #include "TestSupport.h"
 
+using voztest::CopyTree;
 using voztest::FileExists;
+using voztest::FilesBelow;
 using voztest::FolderExists;
-using voztest::Upper;
+using voztest::Names;
 using voztest::ReadBytes;
+using voztest::RemoveTree;
+using voztest::TTempFolder;
+using voztest::Upper;
+using voztest::WinePath;
 using voztest::WriteBytes;
 
 namespace {
 
 // ---- Files and folders ----------------------------------------------------------
 
-std::string WinePath(std::string path) {
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  std::replace(path.begin(), path.end(), '/', '\\');
-  while (!path.empty() && path.back() == '\\') path.pop_back();
-  return path;
-}
-
 std::string Payload() {
   const char* env = getenv("VOZ_PRODUCT_PAYLOAD");
   if (!env || !*env) return std::string();
   return WinePath(env) + (VOZ_FEATURE_BROWSER_BUTTON ? "\\A" : "\\B");
 }
-
-// Names (files and folders) directly in folder that match pattern.
-std::set<std::string> Names(const std::string& folder, const char* pattern = "*") {
-  std::set<std::string> names;
-  WIN32_FIND_DATAA e;
-  HANDLE find = FindFirstFileA((folder + "\\" + pattern).c_str(), &e);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (strcmp(e.cFileName, ".") != 0 && strcmp(e.cFileName, "..") != 0) names.insert(e.cFileName);
-  } while (FindNextFileA(find, &e));
-  FindClose(find);
-  return names;
-}
-
-void ListFiles(const std::string& root, const std::string& relative, std::vector<std::string>* out) {
-  std::string folder = relative.empty() ? root : root + "\\" + relative;
-  for (const std::string& name : Names(folder)) {
-    std::string rel = relative.empty() ? name : relative + "\\" + name;
-    if (FolderExists(root + "\\" + rel))
-      ListFiles(root, rel, out);
-    else
-      out->push_back(rel);
-  }
-}
-
-void RemoveTree(const std::string& path) {
-  for (const std::string& name : Names(path)) {
-    std::string child = path + "\\" + name;
-    SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (FolderExists(child))
-      RemoveTree(child);
-    else
-      DeleteFileA(child.c_str());
-  }
-  RemoveDirectoryA(path.c_str());
-}
-
-bool CopyTree(const std::string& from, const std::string& to) {
-  std::vector<std::string> files;
-  ListFiles(from, "", &files);
-  CreateDirectoryA(to.c_str(), nullptr);
-  for (const std::string& rel : files) {
-    std::string target = to + "\\" + rel;
-    for (size_t slash = target.find('\\', to.size() + 1); slash != std::string::npos;
-         slash = target.find('\\', slash + 1))
-      CreateDirectoryA(target.substr(0, slash).c_str(), nullptr);
-    if (!CopyFileA((from + "\\" + rel).c_str(), target.c_str(), FALSE)) return false;
-  }
-  return !files.empty();
-}
-
-// A fresh folder under the temp folder, removed with its content at the end.
-struct TTempFolder {
-  std::string path;
-  TTempFolder() {
-    static int counter = 0;
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    path = std::string(temp) + "vozpost-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    RemoveTree(path);
-    CreateDirectoryA(path.c_str(), nullptr);
-  }
-  ~TTempFolder() { RemoveTree(path); }
-  TTempFolder(const TTempFolder&) = delete;
-  TTempFolder& operator=(const TTempFolder&) = delete;
-};
 
 // ---- Settings file --------------------------------------------------------------
 
@@ -209,27 +142,6 @@ struct TMachineState {
   }
 };
 
-// ---- Shell links ------------------------------------------------------------------
-
-std::string LinkTarget(const std::string& link) {
-  std::string target;
-  IShellLinkA* shellLink = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                              reinterpret_cast<void**>(&shellLink))))
-    return target;
-  IPersistFile* file = nullptr;
-  if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    wchar_t wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
-    char path[MAX_PATH] = {};
-    if (SUCCEEDED(file->Load(wide, STGM_READ)) && SUCCEEDED(shellLink->GetPath(path, MAX_PATH, nullptr, 0)))
-      target = path;
-    file->Release();
-  }
-  shellLink->Release();
-  return target;
-}
-
 // ---- Seams -------------------------------------------------------------------------
 
 // The shared vendor folder as the start-up code found it.
@@ -256,7 +168,7 @@ unsigned short FakeLanguage() { return systemLanguage; }
 // vendor folders in the test's own folder, and the machine's state kept.
 class PostInstall : public ::testing::Test {
  protected:
-  TTempFolder root;
+  TTempFolder root{"post"};
   TMachineState machine;
   std::string dest, programs, vendor, ini;
 
@@ -340,8 +252,7 @@ TEST_F(PostInstall, FreshInstallationOfThePayload) {
   ASSERT_TRUE(WriteBytes(group + "\\Old Name.lnk", "old"));
   ASSERT_TRUE(WriteBytes(group + "\\Not Ours.lnk", "other"));
   ASSERT_TRUE(WriteBytes(group + "\\readme.txt", "kept"));
-  std::vector<std::string> before;
-  ListFiles(dest, "", &before);
+  const std::vector<std::string> before = FilesBelow(dest);
 
   // Files that earlier versions left behind (removed by Perusant only).
   const char* obsolete[] = {"Plugins\\Markup.ini",         "Plugins\\Markup9x.dll",  "Plugins\\Extras\\mkpcore.dll",
@@ -373,7 +284,7 @@ TEST_F(PostInstall, FreshInstallationOfThePayload) {
   std::set<std::string> expected;
   for (const TShortcut& s : kShortcuts) {
     expected.insert(std::string(s.name) + ".lnk");
-    EXPECT_EQ(Upper(LinkTarget(group + "\\" + s.name + ".lnk")), Upper(dest + s.target)) << s.name;
+    EXPECT_EQ(Upper(voztest::ReadLink(group + "\\" + s.name + ".lnk").path), Upper(dest + s.target)) << s.name;
   }
   EXPECT_EQ(Names(group, "*.lnk"), expected);
   EXPECT_TRUE(FileExists(group + "\\readme.txt"));
@@ -460,7 +371,7 @@ TEST_F(PostInstall, FailedHelpRebuildIsTheOnlyFailureAndTheRunGoesOn) {
 // ---- Preserved user files ---------------------------------------------------------------
 
 TEST(ReadMarkedFile, GivesTheWholeFileOnlyWhenItBeginsWithTheMarker) {
-  TTempFolder root;
+  TTempFolder root{"post"};
   std::string path = root.path + "\\file.txt";
   struct TCase {
     const char* content;  // nullptr: no file
@@ -590,42 +501,13 @@ TEST_F(PostInstall, LanguageFilesArePrunedAndTheDefaultLanguageSettled) {
 
 // ---- Readers on an older system -------------------------------------------------------------
 
-// Starts a copy of this program, shown windowsVersion by Wine, that runs
-// RunPostInstall on dest; its exit code, or 100+ when it could not run.
+// A copy of this program, shown windowsVersion by Wine, runs RunPostInstall
+// on dest; its exit code (voztest::kCopyDidNotRun when it could not run).
 DWORD PostInstallUnder(const std::string& dest, const std::string& programs, const std::string& vendor,
                        const char* windowsVersion) {
-  TTempFolder temp;
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string exeName = std::string("vozpost_") + windowsVersion + ".exe";
-  std::string probe = temp.path + "\\" + exeName;
-  if (!CopyFileA(self, probe.c_str(), FALSE)) return 100;
-  std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
-  HKEY k;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) !=
-      ERROR_SUCCESS)
-    return 101;
-  RegSetValueExA(k, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(windowsVersion),
-                 static_cast<DWORD>(strlen(windowsVersion) + 1));
-  RegCloseKey(k);
-  std::string command =
-      "\"" + probe + "\" --post-install \"" + dest + "\" \"" + programs + "\" \"" + vendor + "\"";
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  DWORD code = 102;
-  if (CreateProcessA(probe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, temp.path.c_str(), &si,
-                     &pi)) {
-    if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0)
-      GetExitCodeProcess(pi.hProcess, &code);
-    else
-      TerminateProcess(pi.hProcess, 103), code = 103;
-    WaitForSingleObject(pi.hProcess, 5000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
-  return code;
+  TTempFolder temp("post");
+  return voztest::RunSelfUnder(windowsVersion, temp.path, "vozpost",
+                               "--post-install \"" + dest + "\" \"" + programs + "\" \"" + vendor + "\"");
 }
 
 TEST_F(PostInstall, ReadersThatCannotLoadAreRemovedAndThePlatformMarkedOutdated) {
@@ -651,7 +533,7 @@ unsigned FakeTicks() {
 }
 
 TEST(CleanCache, EmptiesTheCacheInTimeAndDeletesTheTool) {
-  TTempFolder root;
+  TTempFolder root{"post"};
   std::string cache = root.path + "\\Cache\\";
   CreateDirectoryA(cache.c_str(), nullptr);
   for (const char* page : {"a.HTM", "b.htm", "c.HTM"}) ASSERT_TRUE(WriteBytes(cache + page, "<html>"));
@@ -678,7 +560,7 @@ TEST(CleanCache, StartsTheToolWhenTheBudgetIsSpent) {
   if (!VOZ_FEATURE_CACHE_CLEANUP) {
     GTEST_SKIP() << "the cache tool belongs to Perusant";
   }
-  TTempFolder root;
+  TTempFolder root{"post"};
   std::string cache = root.path + "\\Cache\\";
   CreateDirectoryA(cache.c_str(), nullptr);
   ASSERT_TRUE(CopyFileA((Payload() + "\\Cache\\CACHETRM.EXE").c_str(), (cache + "CACHETRM.EXE").c_str(), FALSE));
@@ -703,7 +585,7 @@ TEST(CleanCache, StartsTheToolWhenTheBudgetIsSpent) {
 }
 
 TEST(CleanCache, RealClockWithinBudget) {
-  TTempFolder root;
+  TTempFolder root{"post"};
   std::string cache = root.path + "\\Cache\\";
   CreateDirectoryA(cache.c_str(), nullptr);
   for (int i = 0; i < 50; ++i) ASSERT_TRUE(WriteBytes(cache + std::to_string(i) + ".HTM", "x"));

@@ -28,13 +28,18 @@
 #include "VozFormat.h"
 #include "TestSupport.h"
 
-using voztest::RemoveTree;
+using voztest::CopyTree;
 using voztest::FileExists;
+using voztest::FilesBelow;
 using voztest::FolderExists;
-using voztest::Upper;
-using voztest::ReadBytes;
-using voztest::WriteBytes;
+using voztest::MakeLink;
 using voztest::PendingDeletes;
+using voztest::ReadBytes;
+using voztest::TProcess;
+using voztest::TTempFolder;
+using voztest::Upper;
+using voztest::WinePath;
+using voztest::WriteBytes;
 
 namespace {
 
@@ -64,96 +69,12 @@ void PrintTo(const TProduct& p, std::ostream* out) { *out << p.fullName; }
 
 std::string PayloadRoot() {
   const char* env = getenv("VOZ_PRODUCT_PAYLOAD");
-  if (!env || !*env) return std::string();
-  std::string path = env;
-  if (path[0] == '/') path = "Z:" + path;
-  std::replace(path.begin(), path.end(), '/', '\\');
-  while (!path.empty() && path.back() == '\\') path.pop_back();
-  return path;
+  return env && *env ? WinePath(env) : std::string();
 }
 
 std::string Payload(const TProduct& p) { return PayloadRoot() + "\\" + p.id; }
 
-// Relative paths of every file below root.
-void ListFiles(const std::string& root, const std::string& relative, std::vector<std::string>* out) {
-  WIN32_FIND_DATAA e;
-  std::string folder = relative.empty() ? root : root + "\\" + relative;
-  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &e);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = e.cFileName;
-    if (name == "." || name == "..") continue;
-    std::string rel = relative.empty() ? name : relative + "\\" + name;
-    if (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      ListFiles(root, rel, out);
-    else
-      out->push_back(rel);
-  } while (FindNextFileA(find, &e));
-  FindClose(find);
-}
-
-// A fresh folder under the temp folder, removed with its content at the end.
-struct TTempFolder {
-  std::string path;
-  explicit TTempFolder(const char* tag) {
-    static int counter = 0;
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    path = std::string(temp) + "voz " + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++counter);
-    RemoveTree(path);
-    CreateDirectoryA(path.c_str(), nullptr);
-  }
-  ~TTempFolder() { RemoveTree(path); }
-  TTempFolder(const TTempFolder&) = delete;
-  TTempFolder& operator=(const TTempFolder&) = delete;
-};
-
-bool CopyTree(const std::string& from, const std::string& to) {
-  std::vector<std::string> files;
-  ListFiles(from, "", &files);
-  for (const std::string& rel : files) {
-    std::string target = to + "\\" + rel;
-    for (size_t slash = target.find('\\', to.size() + 1); slash != std::string::npos;
-         slash = target.find('\\', slash + 1))
-      CreateDirectoryA(target.substr(0, slash).c_str(), nullptr);
-    if (!CopyFileA((from + "\\" + rel).c_str(), target.c_str(), FALSE)) return false;
-  }
-  return true;
-}
-
 // ---- Processes and windows --------------------------------------------------
-
-struct TProcess {
-  PROCESS_INFORMATION pi{};
-  bool started = false;
-  TProcess(const std::string& program, const std::string& arguments, const std::string& folder) {
-    std::string command = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    started = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             folder.empty() ? nullptr : folder.c_str(), &si, &pi) != 0;
-  }
-  // Exit code, or STILL_ACTIVE when it did not end within ms.
-  DWORD Wait(DWORD ms) {
-    if (!started) return STILL_ACTIVE;
-    if (WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(pi.hProcess, &code);
-    return code;
-  }
-  ~TProcess() {
-    if (!started) return;
-    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) {
-      TerminateProcess(pi.hProcess, 99);
-      WaitForSingleObject(pi.hProcess, 5000);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  TProcess(const TProcess&) = delete;
-  TProcess& operator=(const TProcess&) = delete;
-};
 
 struct TWindowQuery {
   DWORD pid;
@@ -232,20 +153,7 @@ int32_t ApplyPatch(const std::string& base, const std::string& patch, std::strin
   return r;
 }
 
-std::string SharedVendorFolder() {
-  char common[MAX_PATH] = "C:";
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_QUERY_VALUE, &key) ==
-      ERROR_SUCCESS) {
-    DWORD size = sizeof common - 1;
-    if (RegQueryValueExA(key, "CommonFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(common), &size) !=
-        ERROR_SUCCESS)
-      strcpy(common, "C:");
-    common[sizeof common - 1] = '\0';
-    RegCloseKey(key);
-  }
-  return std::string(common) + "\\Ovantis";
-}
+std::string SharedVendorFolder() { return voztest::CommonFilesFolder() + "\\Ovantis"; }
 
 class ProductPayload : public ::testing::TestWithParam<TProduct> {
  protected:
@@ -500,8 +408,7 @@ TEST_P(ProductPayload, CacheToolEmptiesThePageCache) {
 
   TProcess run(tool, "", "");
   EXPECT_EQ(run.Wait(30000), 0u);
-  std::vector<std::string> left;
-  ListFiles(cache.path, "", &left);
+  std::vector<std::string> left = FilesBelow(cache.path);
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"CACHETRM.EXE", "keep.txt"}));
   EXPECT_TRUE(FolderExists(cache.path + "\\folder.HTM"));
@@ -549,24 +456,6 @@ struct TUninstallEntry {
   }
 };
 
-bool MakeLink(const std::string& link, const std::string& target) {
-  IShellLinkA* shellLink = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                              reinterpret_cast<void**>(&shellLink))))
-    return false;
-  bool ok = false;
-  IPersistFile* file = nullptr;
-  if (SUCCEEDED(shellLink->SetPath(target.c_str())) &&
-      SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    wchar_t wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
-    ok = SUCCEEDED(file->Save(wide, TRUE));
-    file->Release();
-  }
-  shellLink->Release();
-  return ok;
-}
-
 std::string DesktopFolder() {
   char path[MAX_PATH] = {};
   SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, TRUE);
@@ -585,8 +474,7 @@ TEST_P(ProductPayload, RemoverTakesTheInstallationAwayAndKeepsUserFiles) {
     SCOPED_TRACE(userFiles ? "with user files" : "fresh");
     TTempFolder dest("install");
     ASSERT_TRUE(CopyTree(folder, dest.path));
-    std::vector<std::string> installed;
-    ListFiles(dest.path, "", &installed);
+    const std::vector<std::string> installed = FilesBelow(dest.path);
     // What the setup makes after the extraction.
     ASSERT_TRUE(WriteBytes(dest.path + "\\Help\\PVQHelp.exe", "MZ"));
     ASSERT_TRUE(WriteBytes(dest.path + "\\" + p.settingsFile, "[General]\r\n"));
@@ -706,32 +594,12 @@ TEST(SearchBoxHelper, HoldsItsLockWhileRunningAndQuitsOnWmQuit) {
 
 // ---- The readers on older systems -----------------------------------------------
 
-// Wine shows a program the Windows version set for its file name under
-// AppDefaults; a copy of this test program under a name of its own loads
-// the reader as that system would. The copy's exit code comes back: 0 it
-// loaded, 1 it refused; anything else means the probe itself failed.
+// A copy of this test program, shown windowsVersion by Wine, loads the
+// reader as that system would. Its exit code comes back: 0 it loaded, 1 it
+// refused; anything else means the probe itself failed.
 DWORD LoadUnder(const std::string& dll, const char* windowsVersion) {
   TTempFolder temp("probe");
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string exeName = std::string("vozprobe_") + windowsVersion + ".exe";
-  std::string probe = temp.path + "\\" + exeName;
-  if (!CopyFileA(self, probe.c_str(), FALSE)) return 100;
-  std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
-  HKEY k;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) !=
-      ERROR_SUCCESS)
-    return 101;
-  RegSetValueExA(k, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(windowsVersion),
-                 static_cast<DWORD>(strlen(windowsVersion) + 1));
-  RegCloseKey(k);
-  DWORD code;
-  {
-    TProcess run(probe, "--load-library \"" + dll + "\"", temp.path);
-    code = run.started ? run.Wait(30000) : 102;
-  }
-  RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
-  return code;
+  return voztest::RunSelfUnder(windowsVersion, temp.path, "vozprobe", "--load-library \"" + dll + "\"", 30000);
 }
 
 TEST(DocumentReaders, LoadOnlyOnWindows2000AndLater) {
