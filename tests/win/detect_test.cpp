@@ -107,19 +107,13 @@ void WriteTextFile(const std::string& path, const std::string& content) {
 // A scratch folder in the temp folder, removed afterwards.
 class DetectTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char temp[MAX_PATH];
-    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
-    base_ = std::string(temp) + "voz_detect_" + std::to_string(GetCurrentProcessId());
-    RemoveTree(base_);
-    ASSERT_TRUE(CreateDirectoryA(base_.c_str(), nullptr));
-  }
+  void SetUp() override { ASSERT_TRUE(voztest::FolderExists(base_)) << base_; }
   void TearDown() override {
     DoneRegDetect();
     SetIntroTemplate(kIntroText);
-    RemoveTree(base_);
   }
-  std::string base_;
+  voztest::TTempFolder scratch_{"detect"};
+  std::string base_ = scratch_.path;
 };
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {

@@ -306,9 +306,8 @@ protected:
     void SetUp() override {
         AppendedFolder = "Perus";
         MessageCaption = kCaption;
-        char temp[MAX_PATH];
-        ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
-        root = LongPathOf(temp);
+        ASSERT_FALSE(voztest::TempPath().empty());
+        root = LongPathOf(voztest::TempPath());
         if (root.back() == '\\') root.pop_back();
         root += "\\seldir_test_" + std::to_string(GetCurrentProcessId());
         voztest::RemoveTree(root);

@@ -17,15 +17,9 @@ namespace {
 class TempFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char temp[MAX_PATH];
-    const DWORD n = GetTempPathA(sizeof temp, temp);
-    ASSERT_TRUE(n > 0 && n < sizeof temp);
-    static int counter = 0;
-    root_ = std::string(temp) + "shortutl_" + std::to_string(GetCurrentProcessId()) + "_" +
-            std::to_string(GetTickCount()) + "_" + std::to_string(++counter);
-    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr)) << root_;
+    root_ = temp_.path;
+    ASSERT_TRUE(voztest::FolderExists(root_)) << root_;
   }
-  void TearDown() override { RemoveTree(root_); }
 
   void MakeFile(const std::string& path) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -35,6 +29,7 @@ class TempFolderTest : public ::testing::Test {
     CloseHandle(h);
   }
 
+  voztest::TTempFolder temp_{"shortutl"};
   std::string root_;
 };
 

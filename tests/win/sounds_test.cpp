@@ -6,6 +6,7 @@
 #include "PVQInst.h"
 #include "fakewinmm.h"
 #include "resource.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -79,12 +80,6 @@ std::string MusicResource() {
     HRSRC r = FindResourceA(self, IDR_MUSIC, RT_RCDATA);
     if (!r) return {};
     return std::string(static_cast<const char*>(LockResource(LoadResource(self, r))), SizeofResource(self, r));
-}
-
-std::string TempFolder() {
-    char buf[MAX_PATH];
-    DWORD n = GetTempPathA(sizeof buf, buf);
-    return std::string(buf, n);
 }
 
 HWND MakePlainWindow() {
@@ -213,7 +208,7 @@ TEST_F(SoundsTest, StartMusicWritesTheMusicOpensPlaysAndShowsTheStatusWindow) {
     StartMusic();
 
     ASSERT_NE(MciSendProc, nullptr);
-    EXPECT_EQ(MusicFile, TempFolder() + "_vtsetup.mid");
+    EXPECT_EQ(MusicFile, voztest::TempPath() + "_vtsetup.mid");
     const std::string music = MusicResource();
     ASSERT_EQ(music.size(), 3785u);
     EXPECT_EQ(music.substr(0, 4), "MThd");
@@ -277,8 +272,8 @@ TEST_F(SoundsTest, SuccessfulCompletionRestartsTheMusicOtherNoticesEndIt) {
 }
 
 TEST(WriteMemoryToFile, CreatesTruncatesAndFailsCleanly) {
-    const std::string folder = TempFolder() + "novoz_sounds_test";
-    CreateDirectoryA(folder.c_str(), nullptr);
+    const voztest::TTempFolder temp("sounds");
+    const std::string& folder = temp.path;
     const std::string path = folder + "\\data.bin";
 
     const std::string big(100000, 'x');
@@ -295,8 +290,6 @@ TEST(WriteMemoryToFile, CreatesTruncatesAndFailsCleanly) {
     EXPECT_FALSE(WriteMemoryToFile(small, sizeof small, std::string("C:\\a\0b", 6)));
 
     EXPECT_FALSE(WriteMemoryToFile(small, sizeof small, folder));  // a folder is no file
-    DeleteFileA(path.c_str());
-    RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace
