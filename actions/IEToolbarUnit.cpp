@@ -11,9 +11,8 @@ namespace {
 
 // The product's own extension class id; the button's definition key and
 // each hive's command mapping value are named after it.
-constexpr char kButtonClassId[] = "{5B1E0A77-3C42-4D19-8E6F-27A9C0D4B312}";
-constexpr char kButtonKey[] =
-    "Software\\Microsoft\\Internet Explorer\\Extensions\\{5B1E0A77-3C42-4D19-8E6F-27A9C0D4B312}";
+constexpr char kButtonClassId[] = BROWSER_BUTTON_CLASS_ID;
+constexpr char kButtonKey[] = BROWSER_BUTTON_KEY;
 // The browser's class id for a button that runs a program.
 constexpr char kRunProgramClassId[] = "{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}";
 
@@ -161,14 +160,14 @@ bool WriteButtonKey(const std::string& mainProgramPath) {
     const char* name;
     std::string data;
   } values[] = {
-      {"ButtonText", "Perus"},
+      {"ButtonText", kButtonText},
       {"clsid", kRunProgramClassId},
       {"Default Visible", "Yes"},
       {"Exec", mainProgramPath},
       {"HotIcon", hotIcon},
       {"Icon", icon},
-      {"MenuStatusBar", "Runs Perusant"},
-      {"MenuText", "Run Perus"},
+      {"MenuStatusBar", kButtonStatusText},
+      {"MenuText", kButtonMenuText},
   };
   bool ok = true;
   for (const auto& v : values) ok = SetText(key, v.name, v.data) && ok;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "MainIds.h"
-#include "ProductNames.h"
+#include "ProductFacts.h"
 #include "ProductUtil.h"
 
 namespace {

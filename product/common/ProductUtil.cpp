@@ -1,5 +1,5 @@
 #include "ProductUtil.h"
-#include "VendorNames.h"
+#include "ProductFacts.h"
 
 #include <cstring>
 

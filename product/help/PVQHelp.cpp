@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ProductNames.h"
+#include "ProductFacts.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "VendorNames.h"
+#include "ProductFacts.h"
 
 #if READER_KIND == 1
 #define READER_NAME "Word processing documents"

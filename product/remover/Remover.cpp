@@ -48,7 +48,7 @@
 #include <string>
 #include <vector>
 
-#include "ProductNames.h"
+#include "ProductFacts.h"
 #include "ProductUtil.h"
 
 namespace {
@@ -60,29 +60,24 @@ constexpr int kExitNotInstalled = 2;
 constexpr int kExitCancelled = 3;
 constexpr size_t kShownLeftovers = 15;  // lines of the final message
 
-#if defined(VOZ_PROFILE_A)
-constexpr char kQueryTypeName[] = "perus_query_folder";
-constexpr bool kHasBrowserButton = true;
-#else
-constexpr char kQueryTypeName[] = "mailv_query_folder";
-constexpr bool kHasBrowserButton = false;
-#endif
+constexpr char kQueryTypeName[] = PRODUCT_QUERY_TYPE;
+constexpr bool kHasBrowserButton = VOZ_FEATURE_BROWSER_BUTTON;
 // Product A's browser button definition (the product's extension class id).
-constexpr char kButtonKey[] =
-    "Software\\Microsoft\\Internet Explorer\\Extensions\\{5B1E0A77-3C42-4D19-8E6F-27A9C0D4B312}";
+constexpr char kButtonKey[] = BROWSER_BUTTON_KEY;
 
 // The search-box helper, shared by the vendor's products.
 constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr char kRunValue[] = "VTSeekBox";
-constexpr char kHelperName[] = "\\SeekBox.exe";
-constexpr char kLockName[] = "\\SeekBox.tmp";
-constexpr char kHelperWindowClass[] = "VTSeekBoxWnd";
+constexpr char kRunValue[] = SEARCH_BOX_RUN_VALUE;
+constexpr char kHelperName[] = "\\" SEARCH_BOX_PROGRAM;
+constexpr char kLockName[] = "\\" SEARCH_BOX_LOCK_FILE;
+constexpr char kHelperWindowClass[] = SEARCH_BOX_WINDOW_CLASS;
 constexpr int kHelperWaits = 21;  // of 500 ms each
 struct TVendorProduct {
   const char* fullName;
   const char* mainProgram;
 };
-constexpr TVendorProduct kVendorProducts[] = {{"Perusant", "Perus.exe"}, {"Mailvane", "Mailv.exe"}};
+constexpr TVendorProduct kVendorProducts[] = {{VOZ_A_FULL_NAME, VOZ_A_SHORT_NAME ".exe"},
+                                             {VOZ_B_FULL_NAME, VOZ_B_SHORT_NAME ".exe"}};
 
 constexpr char kQueriesFolder[] = "Queries";
 
@@ -94,9 +89,9 @@ constexpr const char* kInstalledFiles[] = {
     "\\" PRODUCT_DATA_FILE,
     "\\" PRODUCT_SETTINGS_FILE,
     "\\License.txt",
-    "\\SeekBox.exe",
+    "\\" SEARCH_BOX_PROGRAM,
     "\\tempfile.$$$",  // left by an extraction that failed
-    "\\Help\\PVQHelp.exe",
+    "\\" PRODUCT_HELP_PROGRAM,
     "\\Help\\PVQHelp.pch",
     "\\Plugins\\WordRd.dll",
     "\\Plugins\\WordRd.ini",
@@ -104,8 +99,10 @@ constexpr const char* kInstalledFiles[] = {
     "\\Plugins\\ShowRd.ini",
     "\\Plugins\\CalcRd.dll",
     "\\Plugins\\CalcRd.ini",
-#if PRODUCT_HAS_LANGUAGES
+#if VOZ_FEATURE_LANGUAGE_CHOICE
     "\\Language\\*.PQL",
+#endif
+#if VOZ_FEATURE_CACHE_CLEANUP
     "\\Cache\\*.HTM",
     "\\Cache\\CACHETRM.EXE",
 #endif
@@ -114,8 +111,14 @@ constexpr const char* kInstalledFiles[] = {
 // The product's folders, removed when nothing else is left in them.
 constexpr const char* kInstalledFolders[] = {
     "\\Help", "\\Plugins", "\\Library",
-#if PRODUCT_HAS_LANGUAGES
-    "\\Language", "\\Cache", "\\SiteMaps",
+#if VOZ_FEATURE_LANGUAGE_CHOICE
+    "\\Language",
+#endif
+#if VOZ_FEATURE_CACHE_CLEANUP
+    "\\Cache",
+#endif
+#if VOZ_FEATURE_SITE_MAPS
+    "\\SiteMaps",
 #endif
 };
 
@@ -280,7 +283,7 @@ void RemoveShortcuts() {
 
 std::string UninstallerOfEntry() {
   std::string command;
-  if (!ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_ROOT PRODUCT_FULL_NAME, "UninstallString",
+  if (!ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY, "UninstallString",
                         MAX_PATH + 2, &command))
     return std::string();
   if (command.size() >= 2 && command.front() == '"' && command.back() == '"')
@@ -293,8 +296,8 @@ std::string UninstallerOfEntry() {
 void RemoveUninstallEntry() {
   std::string named = UninstallerOfEntry();
   if (named.empty() || !SameTextAscii(named, SelfPath)) return;
-  if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_ROOT PRODUCT_FULL_NAME) != ERROR_SUCCESS)
-    Leave("the uninstall entry HKEY_LOCAL_MACHINE\\" PRODUCT_UNINSTALL_ROOT PRODUCT_FULL_NAME);
+  if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, PRODUCT_UNINSTALL_KEY) != ERROR_SUCCESS)
+    Leave("the uninstall entry HKEY_LOCAL_MACHINE\\" PRODUCT_UNINSTALL_KEY);
 }
 
 // Deletes key and everything below it; true when it is gone afterwards.

@@ -16,13 +16,13 @@
 #include <string>
 
 #include "ProductUtil.h"
-#include "VendorNames.h"
+#include "ProductFacts.h"
 
 namespace {
 
-constexpr char kWindowClass[] = "VTSeekBoxWnd";
+constexpr char kWindowClass[] = SEARCH_BOX_WINDOW_CLASS;
 constexpr char kTitle[] = "Ovantis Search Box";
-constexpr char kLockName[] = "\\SeekBox.tmp";
+constexpr char kLockName[] = "\\" SEARCH_BOX_LOCK_FILE;
 constexpr int kSearchButton = IDOK;
 constexpr int kSearchField = 100;
 constexpr size_t kMaxWords = 500;
@@ -32,7 +32,8 @@ struct TSearchTarget {
   const char* fullName;
   const char* mainProgram;
 };
-constexpr TSearchTarget kTargets[] = {{"Perusant", "Perus.exe"}, {"Mailvane", "Mailv.exe"}};
+constexpr TSearchTarget kTargets[] = {{VOZ_A_FULL_NAME, VOZ_A_SHORT_NAME ".exe"},
+                                       {VOZ_B_FULL_NAME, VOZ_B_SHORT_NAME ".exe"}};
 
 HINSTANCE Instance;
 HWND SearchField;

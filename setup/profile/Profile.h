@@ -11,6 +11,8 @@
 #include <array>
 #include <cstddef>
 
+#include "ProductFacts.h"
+
 #if defined(VOZ_PROFILE_A) && defined(VOZ_PROFILE_B)
 #error "Both VOZ_PROFILE_A and VOZ_PROFILE_B are defined: a build carries one product profile"
 #elif !defined(VOZ_PROFILE_A) && !defined(VOZ_PROFILE_B)
@@ -38,21 +40,21 @@ consteval std::array<unsigned char, N - 1> Complement(const char (&text)[N]) {
 
 // ---- Shared by both products -------------------------------------------
 
-inline constexpr char kVersionShown[] = "5.2";
+inline constexpr char kVersionShown[] = PRODUCT_VERSION_TEXT;
 inline constexpr char kMainWindowClass[] = "PVQInstWnd";
 // The installed product's application window, looked for before the setup runs.
 inline constexpr char kAppWindowClass[] = "TApplication";
 inline constexpr const char* kAppWindowTitlePrefix = kFullName;
-inline constexpr char kVendorFolder[] = "\\Ovantis";
-inline constexpr char kHelpProgram[] = "\\Help\\PVQHelp.exe";
+inline constexpr char kVendorFolder[] = VENDOR_FOLDER;
+inline constexpr char kHelpProgram[] = "\\" PRODUCT_HELP_PROGRAM;
 inline constexpr char kHelpPatch[] = "\\Help\\PVQHelp.pch";
-inline constexpr char kUninstallKeyRoot[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+inline constexpr char kUninstallKeyRoot[] = PRODUCT_UNINSTALL_ROOT;
 inline constexpr char kMusicFileName[] = "_vtsetup.mid";
 // Size of the music resource (RCDATA "MUSIC", a standard MIDI file).
 inline constexpr unsigned kMusicSize = 3785;
 // Name of the settings section in the product's INI file (seven characters,
 // the same in both products), stored complemented.
-inline constexpr std::array<unsigned char, 7> kSettingsSectionStored = VozProfileDetail::Complement("General");
+inline constexpr std::array<unsigned char, 7> kSettingsSectionStored = VozProfileDetail::Complement(PRODUCT_SETTINGS_SECTION);
 inline constexpr char kOptionsSection[] = "Options";
 
 // Placeholder in kIntroText that the start-up code replaces with the year.
@@ -64,7 +66,7 @@ inline constexpr int kHotKeyEntryCount = 12;
 
 // Start-up check messages (their caption is kSetupWindowTitle).
 inline constexpr char kProductRunningMessage[] =
-    "Unable to proceed while " VOZ_PROFILE_FULL_NAME " is running. Please, close " VOZ_PROFILE_FULL_NAME
+    "Unable to proceed while " PRODUCT_FULL_NAME " is running. Please, close " PRODUCT_FULL_NAME
     " and run this setup program, again.";
 inline constexpr char kWindowsVersionMessage[] =
     VOZ_PROFILE_TRADEMARK_NAME " requires MS Windows 98 or later editions to function. Please, consider the "
@@ -98,6 +100,6 @@ inline constexpr char kConfirmExitCaption[] = "Exit Setup";
 //     #include "Profile.h"
 //     VOZ_REQUIRE_FEATURE(kHasBrowserButton);
 // so that the other product's build cannot compile it. The VOZ_FEATURE_...
-// macros carry the same flags for the preprocessor (#if).
+// macros of ProductFacts.h carry the same flags for the preprocessor (#if).
 #define VOZ_REQUIRE_FEATURE(flag) \
-    static_assert((flag), #flag " is not part of the " VOZ_PROFILE_FULL_NAME " build")
+    static_assert((flag), #flag " is not part of the " PRODUCT_FULL_NAME " build")

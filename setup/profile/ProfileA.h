@@ -6,20 +6,11 @@
 #endif
 
 // String pieces that other constants are built from.
-#define VOZ_PROFILE_FULL_NAME "Perusant"
-#define VOZ_PROFILE_SHORT_NAME "Perus"
 #define VOZ_PROFILE_TRADEMARK_NAME "Perus(TM)"
 #define VOZ_PROFILE_DISK_SPACE_NAME "Perus"
 #define VOZ_PROFILE_FOLDER_ERROR_WINDOWS "Windows NT/2000/XP/Vista"
 
-// Features by build (preprocessor and C++ forms).
-#define VOZ_FEATURE_BROWSER_BUTTON 1
-#define VOZ_FEATURE_LANGUAGE_CHOICE 1
-#define VOZ_FEATURE_EXTENSIONS_LIST 1
-#define VOZ_FEATURE_CACHE_CLEANUP 1
-#define VOZ_FEATURE_OBSOLETE_FILES 1
-#define VOZ_FEATURE_SITE_MAPS 1
-
+// Features by build (the preprocessor forms are in ProductFacts.h).
 inline constexpr bool kHasBrowserButton = true;        // module IEToolbarUnit
 inline constexpr bool kHasSearchBoxHelper = true;      // started at logon
 inline constexpr bool kHasLanguageChoice = true;       // language file from the system language
@@ -29,13 +20,13 @@ inline constexpr bool kHasObsoleteFileRemoval = true;  // files left by earlier 
 inline constexpr bool kHasSiteMapsShortcut = true;     // "\SiteMaps" and its shortcut
 
 // Identity and titles.
-inline constexpr char kFullName[] = "Perusant";
-inline constexpr char kShortName[] = "Perus";
+inline constexpr char kFullName[] = PRODUCT_FULL_NAME;
+inline constexpr char kShortName[] = PRODUCT_SHORT_NAME;
 inline constexpr char kTrademarkName[] = "Perus(TM)";
-inline constexpr char kSetupWindowTitle[] = "Perusant 5.2 Setup";
+inline constexpr char kSetupWindowTitle[] = PRODUCT_FULL_NAME " " PRODUCT_VERSION_TEXT " Setup";
 inline constexpr char kSetupCaption[] = "Perus Setup";
 inline constexpr char kFailureCaption[] = "Perus Setup";
-inline constexpr char kFinishTitle[] = "Perus(TM) v5.2 has been installed";
+inline constexpr char kFinishTitle[] = VOZ_PROFILE_TRADEMARK_NAME " v" PRODUCT_VERSION_TEXT " has been installed";
 inline constexpr char kLicenceTitle[] = "Perusant(TM) End-User License Agreement";
 inline constexpr char kBrowserVersionNote[] =
     "To be able to issue Perus queries using a special search box in MS Internet Explorer, consider the "
@@ -64,19 +55,19 @@ inline constexpr char kFailureMessage[] =
     "setup program, again.";
 
 // Folders, files and registration.
-inline constexpr char kDefaultDestinationSuffix[] = "\\Ovantis\\Perus";
-inline constexpr char kProductProgram[] = "\\Perus.exe";
-inline constexpr char kSettingsFile[] = "\\Perus.ini";
-inline constexpr char kProductDataFile[] = "\\Perus.pch";
-inline constexpr char kUninstallKeyName[] = "Perusant";
-inline constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Perusant";
-inline constexpr char kPreservedFile[] = "Queries\\NoName.pqf";
-inline constexpr char kPreservedFileStart[] = "Perusant";
-inline constexpr char kQueryExtension[] = ".pqf";
+inline constexpr char kDefaultDestinationSuffix[] = VENDOR_FOLDER "\\" PRODUCT_SHORT_NAME;
+inline constexpr char kProductProgram[] = "\\" PRODUCT_MAIN_PROGRAM;
+inline constexpr char kSettingsFile[] = "\\" PRODUCT_SETTINGS_FILE;
+inline constexpr char kProductDataFile[] = "\\" PRODUCT_DATA_FILE;
+inline constexpr char kUninstallKeyName[] = PRODUCT_FULL_NAME;
+inline constexpr char kUninstallKey[] = PRODUCT_UNINSTALL_KEY;
+inline constexpr char kPreservedFile[] = PRODUCT_QUERY_FILE;
+inline constexpr char kPreservedFileStart[] = PRODUCT_QUERY_MARKER;
+inline constexpr char kQueryExtension[] = PRODUCT_QUERY_EXTENSION;
 inline constexpr char kQueryExtensionText[] = ".PQF";
-inline constexpr char kQueryFileTypeKey[] = "perus_query_folder";
+inline constexpr char kQueryFileTypeKey[] = PRODUCT_QUERY_TYPE;
 inline constexpr char kQueryTypeDescription[] = "Perus Query Folder";
-inline constexpr char kQueryIconReference[] = "\\Perus.exe,-104";
+inline constexpr char kQueryIconReference[] = "\\" PRODUCT_MAIN_PROGRAM ",-104";
 
 // Start menu: program group and its shortcuts, in the order they are made.
 // kShortcutSiteMaps is empty in a build without kHasSiteMapsShortcut.
@@ -93,6 +84,11 @@ inline constexpr char kLicenceFile[] = "\\License.txt";
 // Finish page.
 inline constexpr char kDesktopShortcutName[] = "Perusant";
 inline constexpr int kHotKeyPreselect = 4;  // Ctrl + Alt + F5
+
+// Browser button texts (module IEToolbarUnit).
+inline constexpr char kButtonText[] = PRODUCT_SHORT_NAME;
+inline constexpr char kButtonStatusText[] = "Runs " PRODUCT_FULL_NAME;
+inline constexpr char kButtonMenuText[] = "Run " PRODUCT_SHORT_NAME;
 
 // Media.
 inline constexpr char kMciAlias[] = "perus";

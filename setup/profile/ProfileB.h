@@ -6,20 +6,11 @@
 #endif
 
 // String pieces that other constants are built from.
-#define VOZ_PROFILE_FULL_NAME "Mailvane"
-#define VOZ_PROFILE_SHORT_NAME "Mailv"
 #define VOZ_PROFILE_TRADEMARK_NAME "Mailvane(TM)"
 #define VOZ_PROFILE_DISK_SPACE_NAME "Mailvane"
 #define VOZ_PROFILE_FOLDER_ERROR_WINDOWS "Windows NT/2000/XP/2003/Vista"
 
-// Features by build (preprocessor and C++ forms).
-#define VOZ_FEATURE_BROWSER_BUTTON 0
-#define VOZ_FEATURE_LANGUAGE_CHOICE 0
-#define VOZ_FEATURE_EXTENSIONS_LIST 0
-#define VOZ_FEATURE_CACHE_CLEANUP 0
-#define VOZ_FEATURE_OBSOLETE_FILES 0
-#define VOZ_FEATURE_SITE_MAPS 0
-
+// Features by build (the preprocessor forms are in ProductFacts.h).
 inline constexpr bool kHasBrowserButton = false;        // module IEToolbarUnit
 inline constexpr bool kHasSearchBoxHelper = true;       // started at logon
 inline constexpr bool kHasLanguageChoice = false;       // language file from the system language
@@ -29,20 +20,20 @@ inline constexpr bool kHasObsoleteFileRemoval = false;  // files left by earlier
 inline constexpr bool kHasSiteMapsShortcut = false;     // "\SiteMaps" and its shortcut
 
 // Identity and titles.
-inline constexpr char kFullName[] = "Mailvane";
-inline constexpr char kShortName[] = "Mailv";
+inline constexpr char kFullName[] = PRODUCT_FULL_NAME;
+inline constexpr char kShortName[] = PRODUCT_SHORT_NAME;
 inline constexpr char kTrademarkName[] = "Mailvane(TM)";
-inline constexpr char kSetupWindowTitle[] = "Mailvane 5.2 Setup";
+inline constexpr char kSetupWindowTitle[] = PRODUCT_FULL_NAME " " PRODUCT_VERSION_TEXT " Setup";
 inline constexpr char kSetupCaption[] = "Mailvane Setup";
-inline constexpr char kFailureCaption[] = "Mailvane 5.2 Setup";
-inline constexpr char kFinishTitle[] = "Mailvane(TM) v5.2 has been installed";
+inline constexpr char kFailureCaption[] = PRODUCT_FULL_NAME " " PRODUCT_VERSION_TEXT " Setup";
+inline constexpr char kFinishTitle[] = VOZ_PROFILE_TRADEMARK_NAME " v" PRODUCT_VERSION_TEXT " has been installed";
 inline constexpr char kLicenceTitle[] = "Mailvane(TM) End-User License Agreement";
 inline constexpr char kBrowserVersionNote[] =
     "To be able to run Mailvane using a special box in MS Internet Explorer, consider the possibility either "
     "to install MS Internet Explorer 7+ or, to install Mailvane under Windows Vista or higher.";
 // Main page: product name of the disk-space question and the two captions.
 inline constexpr char kDiskSpaceCaption[] = "Mailvane Setup";
-inline constexpr char kFolderErrorCaption[] = "Mailvane 5.2 Setup";
+inline constexpr char kFolderErrorCaption[] = PRODUCT_FULL_NAME " " PRODUCT_VERSION_TEXT " Setup";
 
 // Failure message of the installation run: lines separated by CR only.
 inline constexpr char kFailureMessage[] =
@@ -64,20 +55,19 @@ inline constexpr char kFailureMessage[] =
     "setup program, again.";
 
 // Folders, files and registration.
-inline constexpr char kDefaultDestinationSuffix[] = "\\Ovantis\\Mailv";
-inline constexpr char kProductProgram[] = "\\Mailv.exe";
-inline constexpr char kSettingsFile[] = "\\Mailv.ini";
-inline constexpr char kProductDataFile[] = "\\Mailv.pch";
-inline constexpr char kUninstallKeyName[] = "Mailvane";
-inline constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Mailvane";
-inline constexpr char kPreservedFile[] = "Queries\\NoName.mvf";
-// Differs from the full name in letter case; the test is case-sensitive.
-inline constexpr char kPreservedFileStart[] = "MailVane";
-inline constexpr char kQueryExtension[] = ".mvf";
+inline constexpr char kDefaultDestinationSuffix[] = VENDOR_FOLDER "\\" PRODUCT_SHORT_NAME;
+inline constexpr char kProductProgram[] = "\\" PRODUCT_MAIN_PROGRAM;
+inline constexpr char kSettingsFile[] = "\\" PRODUCT_SETTINGS_FILE;
+inline constexpr char kProductDataFile[] = "\\" PRODUCT_DATA_FILE;
+inline constexpr char kUninstallKeyName[] = PRODUCT_FULL_NAME;
+inline constexpr char kUninstallKey[] = PRODUCT_UNINSTALL_KEY;
+inline constexpr char kPreservedFile[] = PRODUCT_QUERY_FILE;
+inline constexpr char kPreservedFileStart[] = PRODUCT_QUERY_MARKER;
+inline constexpr char kQueryExtension[] = PRODUCT_QUERY_EXTENSION;
 inline constexpr char kQueryExtensionText[] = ".MVF";
-inline constexpr char kQueryFileTypeKey[] = "mailv_query_folder";
+inline constexpr char kQueryFileTypeKey[] = PRODUCT_QUERY_TYPE;
 inline constexpr char kQueryTypeDescription[] = "Mailv Query Folder";
-inline constexpr char kQueryIconReference[] = "\\Mailv.exe,-104";
+inline constexpr char kQueryIconReference[] = "\\" PRODUCT_MAIN_PROGRAM ",-104";
 
 // Start menu: program group and its shortcuts, in the order they are made.
 // kShortcutSiteMaps is empty in a build without kHasSiteMapsShortcut.

@@ -7,7 +7,7 @@ foreach(p A B)
   add_executable(remover_test_${p} remover_test.cpp)
   target_compile_definitions(remover_test_${p} PRIVATE VOZ_PROFILE_${p}=1
     VOZ_REMOVER_EXE="$<TARGET_FILE:product_remover_${p}>" VOZ_SEEKBOX_EXE="$<TARGET_FILE:product_seekbox>")
-  target_include_directories(remover_test_${p} PRIVATE ${CMAKE_SOURCE_DIR}/product/common)
+  target_include_directories(remover_test_${p} PRIVATE ${CMAKE_SOURCE_DIR}/setup/profile)
   target_link_libraries(remover_test_${p} PRIVATE gtest_main ole32 uuid shell32)
   add_dependencies(remover_test_${p} product_remover_${p} product_seekbox)
   voz_add_wine_test(remover_test_${p})

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "ProductNames.h"
+#include "ProductFacts.h"
 #include "TestSupport.h"
 
 using voztest::FileExists;
@@ -45,7 +45,7 @@ constexpr bool kButton = false;
 const std::vector<std::string> kGroupLinks = {"Mailvane", "Help", "Report Library", "License Agreement"};
 #endif
 constexpr char kCaption[] = PRODUCT_FULL_NAME " Uninstall";
-constexpr char kUninstallKey[] = PRODUCT_UNINSTALL_ROOT PRODUCT_FULL_NAME;
+constexpr char kUninstallKey[] = PRODUCT_UNINSTALL_KEY;
 constexpr char kOtherUninstallPrefix[] = PRODUCT_UNINSTALL_ROOT;
 constexpr char kButtonKey[] =
     "Software\\Microsoft\\Internet Explorer\\Extensions\\{5B1E0A77-3C42-4D19-8E6F-27A9C0D4B312}";
@@ -282,7 +282,8 @@ std::vector<std::string> InstalledItems() {
       "\\" PRODUCT_MAIN_PROGRAM, "\\" PRODUCT_SETTINGS_FILE, "\\License.txt",        "\\Help\\PVQHelp.exe",
       "\\Plugins\\WordRd.dll",   "\\Plugins\\WordRd.ini",    "\\Plugins\\ShowRd.dll", "\\Plugins\\ShowRd.ini",
       "\\Plugins\\CalcRd.dll",   "\\Plugins\\CalcRd.ini",    "\\Library\\"};
-#if PRODUCT_HAS_LANGUAGES
+// Product A: languages, the page cache, site maps.
+#if VOZ_FEATURE_LANGUAGE_CHOICE && VOZ_FEATURE_CACHE_CLEANUP && VOZ_FEATURE_SITE_MAPS
   for (const char* item : {"\\Language\\English.PQL", "\\Language\\Template (Other).PQL", "\\Cache\\page1.HTM",
                            "\\Cache\\CACHETRM.EXE", "\\SiteMaps\\"})
     items.push_back(item);
@@ -337,7 +338,7 @@ struct TInstallation {
     RemoveTree(group);
     ASSERT_TRUE(CreateDirectoryA(group.c_str(), nullptr));
     std::vector<std::string> targets = {MainProgram(), folder + "\\Help\\PVQHelp.exe", folder + "\\Library"};
-#if PRODUCT_HAS_LANGUAGES
+#if VOZ_FEATURE_SITE_MAPS
     targets.push_back(folder + "\\SiteMaps");
 #endif
     targets.push_back(folder + "\\License.txt");
