@@ -113,6 +113,32 @@ inline int CountColour(const TPixels& pixels, RECT r, uint32_t colour, int* area
   return count;
 }
 
+// Compares picture at (left, top) with bitmap drawn transparently there: its
+// non-black pixels as they are, background(x, y) (picture coordinates)
+// behind its black ones; what falls outside the picture is skipped. *lit
+// counts the bitmap's non-black pixels compared; differ(x, y, seen,
+// expected) hears of each pixel that differs. How many differed.
+template <typename TBackground, typename TDiffer>
+int CompareDrawnAt(const TPixels& picture, const TPixels& bitmap, int left, int top, TBackground background,
+                   int* lit, TDiffer differ) {
+  int differing = 0;
+  *lit = 0;
+  for (int y = 0; y < bitmap.height; ++y)
+    for (int x = 0; x < bitmap.width; ++x) {
+      const int px = left + x;
+      const int py = top + y;
+      if (px < 0 || py < 0 || px >= picture.width || py >= picture.height) continue;
+      const uint32_t own = bitmap.At(x, y);
+      if (own != 0) ++*lit;
+      const uint32_t expected = own != 0 ? own : background(px, py);
+      if (picture.At(px, py) != expected) {
+        ++differing;
+        differ(px, py, picture.At(px, py), expected);
+      }
+    }
+  return differing;
+}
+
 // ---- The main window's background -------------------------------------------
 
 // The background tile's pixel as its description gives it: v from the

@@ -71,11 +71,7 @@ std::string TestRoot() {
 }
 
 void WriteFileText(const std::string& path, const std::string& text) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
-    DWORD written = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(h);
+    ASSERT_TRUE(voztest::WriteBytes(path, text)) << path;
 }
 
 // Default value of a key under HKEY_CLASSES_ROOT; found is false when the key

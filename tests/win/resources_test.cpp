@@ -14,19 +14,11 @@
 #include <vector>
 
 #include "resource.h"
+#include "TestSupport.h"
 
 namespace {
 
 // ---------------------------------------------------------------- helpers
-
-// Build paths arrive as host paths; Wine sees the host root as drive Z:.
-std::string WindowsPath(const char* hostPath) {
-    std::string path = hostPath;
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
 
 struct TBytes {
     const uint8_t* data = nullptr;
@@ -419,7 +411,7 @@ protected:
         INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&icc);
         for (int i = 0; i < 2; ++i)
-            modules_[i] = LoadLibraryExA(WindowsPath(kProducts[i].hostPath).c_str(), nullptr,
+            modules_[i] = LoadLibraryExA(voztest::WinePath(kProducts[i].hostPath).c_str(), nullptr,
                                          LOAD_LIBRARY_AS_DATAFILE);
     }
     static void TearDownTestSuite() {
@@ -429,7 +421,7 @@ protected:
         }
     }
     void SetUp() override {
-        ASSERT_NE(module(), nullptr) << "cannot load " << WindowsPath(product().hostPath);
+        ASSERT_NE(module(), nullptr) << "cannot load " << voztest::WinePath(product().hostPath);
     }
     const TProduct& product() const { return kProducts[GetParam()]; }
     HMODULE module() const { return modules_[GetParam()]; }
@@ -663,7 +655,7 @@ TEST_P(SetupResources, EveryDialogCanBeCreated) {
 }
 
 TEST_P(SetupResources, VersionEntries) {
-    std::string path = WindowsPath(product().hostPath);
+    std::string path = voztest::WinePath(product().hostPath);
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
     ASSERT_GT(size, 0u);
@@ -752,7 +744,7 @@ class ProductDifferences : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         for (int i = 0; i < 2; ++i)
-            modules_[i] = LoadLibraryExA(WindowsPath(kProducts[i].hostPath).c_str(), nullptr,
+            modules_[i] = LoadLibraryExA(voztest::WinePath(kProducts[i].hostPath).c_str(), nullptr,
                                          LOAD_LIBRARY_AS_DATAFILE);
     }
     static void TearDownTestSuite() {

@@ -48,17 +48,10 @@ uint32_t ExpectedBackground(int x, int y) {
 void CheckDrawnAt(const TPixels& shot, HBITMAP bitmap, int left, int top, const char* what) {
     const TPixels b = voztest::ReadBitmap(bitmap);
     if (b.width == 0) return Fail(std::string(what) + ": bitmap not readable");
-    int mismatches = 0;
     int lit = 0;
-    for (int y = 0; y < b.height; ++y)
-        for (int x = 0; x < b.width; ++x) {
-            const int sx = left + x;
-            const int sy = top + y;
-            if (sx >= shot.width || sy >= shot.height) continue;
-            const uint32_t own = b.At(x, y);
-            if (own != 0) ++lit;
-            if (shot.At(sx, sy) != (own != 0 ? own : ExpectedBackground(sx, sy))) ++mismatches;
-        }
+    const int mismatches = voztest::CompareDrawnAt(
+        shot, b, left, top, [](int x, int y) { return ExpectedBackground(x, y); }, &lit,
+        [](int, int, uint32_t, uint32_t) {});
     if (mismatches != 0) Fail(std::string(what) + ": " + std::to_string(mismatches) + " pixels differ");
     if (lit < 100) Fail(std::string(what) + ": only " + std::to_string(lit) + " lit pixels");
     std::printf("%s at (%d, %d): %d x %d, %d lit pixels, %d differ\n", what, left, top, b.width, b.height, lit,

@@ -40,11 +40,7 @@ constexpr char kEveryoneSid[] = "S-1-1-0";
 // ---- Files ----------------------------------------------------------------
 
 void WriteTextFile(const std::string& path, const std::string& content) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
-  DWORD written = 0;
-  WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  CloseHandle(h);
+  ASSERT_TRUE(voztest::WriteBytes(path, content)) << path;
 }
 
 std::string SpecialFolder(int csidl) {

@@ -87,21 +87,15 @@ using voztest::TPixels;
 void ExpectDrawnAt(const TPixels& window, HBITMAP bitmap, int left, int top) {
     const TPixels b = ReadBitmap(bitmap);
     ASSERT_GT(b.width, 0);
-    int mismatches = 0;
     int opaque = 0;
-    for (int y = 0; y < b.height; ++y)
-        for (int x = 0; x < b.width; ++x) {
-            const int wx = left + x;
-            const int wy = top + y;
-            if (wx < 0 || wy < 0 || wx >= window.width || wy >= window.height) continue;
-            const uint32_t own = b.At(x, y);
-            const uint32_t expected =
-                own != 0 ? own : ExpectedBackground(wx, wy, window.width, window.height);
-            if (own != 0) ++opaque;
-            if (window.At(wx, wy) != expected && ++mismatches <= 3)
-                ADD_FAILURE() << "pixel (" << wx << ", " << wy << ") is " << std::hex << window.At(wx, wy)
-                              << ", expected " << expected;
-        }
+    int reported = 0;
+    const int mismatches = voztest::CompareDrawnAt(
+        window, b, left, top, [&](int x, int y) { return ExpectedBackground(x, y, window.width, window.height); },
+        &opaque, [&](int x, int y, uint32_t seen, uint32_t expected) {
+            if (++reported <= 3)
+                ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << seen << ", expected "
+                              << expected;
+        });
     EXPECT_EQ(mismatches, 0);
     EXPECT_GT(opaque, 50) << "the bitmap has hardly any visible pixels";
 }
