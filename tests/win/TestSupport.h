@@ -288,6 +288,41 @@ inline DWORD RunSelfUnder(const std::string& windowsVersion, const std::string& 
   return code;
 }
 
+// ---- Windows of other processes -------------------------------------------------
+
+struct TWindowQuery {
+  DWORD pid;
+  const char* cls;
+  const char* title;  // null: any
+  bool visibleOnly;
+  HWND found;
+};
+
+inline BOOL CALLBACK MatchTopWindow(HWND wnd, LPARAM context) {
+  auto* q = reinterpret_cast<TWindowQuery*>(context);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(wnd, &pid);
+  char cls[128] = {};
+  if (pid != q->pid || (q->visibleOnly && !IsWindowVisible(wnd)) || !GetClassNameA(wnd, cls, sizeof cls) ||
+      strcmp(cls, q->cls) != 0)
+    return TRUE;
+  if (q->title != nullptr) {
+    char title[256] = {};
+    GetWindowTextA(wnd, title, sizeof title);
+    if (strcmp(title, q->title) != 0) return TRUE;
+  }
+  q->found = wnd;
+  return FALSE;
+}
+
+// A top-level window of process pid with class cls (and, when given, the
+// title); with visibleOnly a hidden one does not count. Null when none.
+inline HWND FindTopWindow(DWORD pid, const char* cls, const char* title = nullptr, bool visibleOnly = false) {
+  TWindowQuery q{pid, cls, title, visibleOnly, nullptr};
+  EnumWindows(MatchTopWindow, reinterpret_cast<LPARAM>(&q));
+  return q.found;
+}
+
 // ---- Shell links ------------------------------------------------------------
 
 struct TLinkInfo {

@@ -76,29 +76,11 @@ std::string Payload(const TProduct& p) { return PayloadRoot() + "\\" + p.id; }
 
 // ---- Processes and windows --------------------------------------------------
 
-struct TWindowQuery {
-  DWORD pid;
-  const char* cls;
-  HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND wnd, LPARAM context) {
-  auto* q = reinterpret_cast<TWindowQuery*>(context);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(wnd, &pid);
-  char cls[128] = {};
-  if (pid != q->pid || !GetClassNameA(wnd, cls, sizeof cls) || strcmp(cls, q->cls) != 0) return TRUE;
-  q->found = wnd;
-  return FALSE;
-}
-
 // The top-level window of class cls that the process shows, waiting for it.
 HWND WaitForWindow(const TProcess& process, const char* cls, DWORD ms = 20000) {
   if (!process.started) return nullptr;
   for (DWORD waited = 0; waited < ms; waited += 100) {
-    TWindowQuery q{process.pi.dwProcessId, cls, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&q));
-    if (q.found) return q.found;
+    if (HWND found = voztest::FindTopWindow(process.pi.dwProcessId, cls)) return found;
     if (WaitForSingleObject(process.pi.hProcess, 100) == WAIT_OBJECT_0) return nullptr;
   }
   return nullptr;

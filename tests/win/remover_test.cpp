@@ -24,9 +24,13 @@
 
 using voztest::FileExists;
 using voztest::FolderExists;
-using voztest::Upper;
-using voztest::WriteBytes;
+using voztest::MakeLink;
 using voztest::PendingDeletes;
+using voztest::RemoveTree;
+using voztest::TProcess;
+using voztest::Upper;
+using voztest::WinePath;
+using voztest::WriteBytes;
 
 namespace {
 
@@ -53,45 +57,10 @@ constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // ---- Files ------------------------------------------------------------------
 
-// Build paths arrive as host paths; Wine sees the host root as drive Z:.
-std::string HostPath(const char* path) {
-  std::string p = path;
-  if (!p.empty() && p[0] == '/') p = "Z:" + p;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return p;
-}
-
+// The file's bytes; empty when it cannot be read.
 std::string ReadBytes(const std::string& path) {
   std::string data;
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return data;
-  DWORD size = GetFileSize(f, nullptr);
-  data.resize(size);
-  DWORD got = 0;
-  if (size && !(ReadFile(f, data.data(), size, &got, nullptr) && got == size)) data.clear();
-  CloseHandle(f);
-  return data;
-}
-
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA e;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &e);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = e.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string child = path + "\\" + name;
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(child);
-      else
-        DeleteFileA(child.c_str());
-    } while (FindNextFileA(find, &e));
-    FindClose(find);
-  }
-  RemoveDirectoryA(path.c_str());
+  return voztest::ReadBytes(path, &data) ? data : std::string();
 }
 
 std::string SpecialFolder(int csidl) {
@@ -100,40 +69,7 @@ std::string SpecialFolder(int csidl) {
   return path;
 }
 
-std::string SharedVendorFolder() {
-  char common[MAX_PATH] = "C:";
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_QUERY_VALUE, &key) ==
-      ERROR_SUCCESS) {
-    DWORD size = sizeof common - 1;
-    if (RegQueryValueExA(key, "CommonFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(common), &size) !=
-        ERROR_SUCCESS)
-      strcpy(common, "C:");
-    common[sizeof common - 1] = '\0';
-    RegCloseKey(key);
-  }
-  std::string folder = common;
-  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-  return folder + VENDOR_FOLDER;
-}
-
-bool MakeLink(const std::string& link, const std::string& target) {
-  IShellLinkA* shellLink = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                              reinterpret_cast<void**>(&shellLink))))
-    return false;
-  bool ok = false;
-  IPersistFile* file = nullptr;
-  if (SUCCEEDED(shellLink->SetPath(target.c_str())) &&
-      SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    wchar_t wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
-    ok = SUCCEEDED(file->Save(wide, TRUE));
-    file->Release();
-  }
-  shellLink->Release();
-  return ok;
-}
+std::string SharedVendorFolder() { return voztest::CommonFilesFolder() + VENDOR_FOLDER; }
 
 // ---- Registry -----------------------------------------------------------------
 
@@ -189,55 +125,6 @@ void DeleteValue(HKEY root, const std::string& key, const char* value) {
 
 // ---- The uninstaller's process and its message boxes -------------------------
 
-struct TProcess {
-  PROCESS_INFORMATION pi{};
-  bool started = false;
-  TProcess(const std::string& program, const std::string& arguments) {
-    std::string command = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    started = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                             &pi) != 0;
-  }
-  // Exit code, or STILL_ACTIVE when it did not end within ms.
-  DWORD Wait(DWORD ms) {
-    if (!started || WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(pi.hProcess, &code);
-    return code;
-  }
-  ~TProcess() {
-    if (!started) return;
-    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) {
-      TerminateProcess(pi.hProcess, 99);
-      WaitForSingleObject(pi.hProcess, 5000);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  TProcess(const TProcess&) = delete;
-  TProcess& operator=(const TProcess&) = delete;
-};
-
-struct TBoxQuery {
-  DWORD pid;
-  HWND found;
-};
-
-BOOL CALLBACK MatchBox(HWND wnd, LPARAM context) {
-  auto* q = reinterpret_cast<TBoxQuery*>(context);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(wnd, &pid);
-  char cls[64] = {};
-  char title[128] = {};
-  if (pid != q->pid || !IsWindowVisible(wnd) || !GetClassNameA(wnd, cls, sizeof cls) || strcmp(cls, "#32770") != 0)
-    return TRUE;
-  GetWindowTextA(wnd, title, sizeof title);
-  if (strcmp(title, kCaption) != 0) return TRUE;
-  q->found = wnd;
-  return FALSE;
-}
-
 BOOL CALLBACK CollectStaticText(HWND wnd, LPARAM context) {
   char cls[64] = {};
   char text[4096] = {};
@@ -259,14 +146,12 @@ std::string BoxText(HWND box) {
 // or nothing showed within the time).
 std::string Answer(TProcess& process, int button, DWORD ms = 30000) {
   for (DWORD waited = 0; process.started && waited < ms; waited += 100) {
-    TBoxQuery q{process.pi.dwProcessId, nullptr};
-    EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&q));
-    if (q.found) {
-      std::string text = BoxText(q.found);
-      HWND control = GetDlgItem(q.found, button);
+    if (HWND box = voztest::FindTopWindow(process.pi.dwProcessId, "#32770", kCaption, true)) {
+      std::string text = BoxText(box);
+      HWND control = GetDlgItem(box, button);
       if (!control) return std::string("<no button ") + std::to_string(button) + "> " + text;
-      PostMessageA(q.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(control));
-      for (int i = 0; i < 100 && IsWindow(q.found); ++i) Sleep(50);
+      PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+      for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(50);
       return text;
     }
     if (WaitForSingleObject(process.pi.hProcess, 100) == WAIT_OBJECT_0) break;
@@ -327,7 +212,7 @@ struct TInstallation {
     ASSERT_TRUE(WriteBytes(queryFile, PRODUCT_QUERY_MARKER " the user's queries"));
     ASSERT_TRUE(WriteBytes(userQuery, PRODUCT_QUERY_MARKER " more of them"));
     remover = folder + "\\remover.exe";
-    ASSERT_TRUE(CopyFileA(HostPath(VOZ_REMOVER_EXE).c_str(), remover.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(WinePath(VOZ_REMOVER_EXE).c_str(), remover.c_str(), FALSE));
 
     // Program group and desktop shortcut (made where the setup makes them
     // when run by an administrator).
@@ -369,7 +254,7 @@ struct TInstallation {
     // The search-box helper, installed in the shared vendor folder.
     CreateDirectoryA(FolderOfVendor().c_str(), nullptr);
     CreateDirectoryA(vendor.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileA(HostPath(VOZ_SEEKBOX_EXE).c_str(), helper.c_str(), FALSE)) << helper;
+    ASSERT_TRUE(CopyFileA(WinePath(VOZ_SEEKBOX_EXE).c_str(), helper.c_str(), FALSE)) << helper;
     ASSERT_TRUE(SetText(HKEY_LOCAL_MACHINE, kRunKey, "VTSeekBox", helper));
   }
 
