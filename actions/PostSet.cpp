@@ -81,11 +81,6 @@ void Pump(TPumpProc pump) {
   if (pump) pump();
 }
 
-// A path the ...A calls can take: shorter than MAX_PATH, no zero byte.
-bool UsablePath(const std::string& path) {
-  return !path.empty() && path.size() < MAX_PATH && path.find('\0') == std::string::npos;
-}
-
 // The settings section's name; restored here too when the start-up code
 // has not run, so that the keys never land in a nameless section.
 std::string SettingsSectionName() {
@@ -96,24 +91,24 @@ std::string SettingsSectionName() {
 }
 
 void WriteSetting(const std::string& ini, const std::string& section, const char* key, const char* value) {
-  if (!UsablePath(ini)) return;
+  if (!PathFitsAnsiCall(ini)) return;
   /* ok = */ (void)WritePrivateProfileStringA(section.c_str(), key, value, ini.c_str());
 }
 
 [[maybe_unused]] std::string ReadSetting(const std::string& ini, const std::string& section, const char* key) {
-  if (!UsablePath(ini)) return std::string();
+  if (!PathFitsAnsiCall(ini)) return std::string();
   char value[512 + 1] = {};
   DWORD got = GetPrivateProfileStringA(section.c_str(), key, "", value, sizeof value, ini.c_str());
   return std::string(value, got < sizeof value ? got : sizeof value - 1);
 }
 
 void DeletePath(const std::string& path) {
-  if (UsablePath(path)) /* ok = */ (void)DeleteFileA(path.c_str());
+  if (PathFitsAnsiCall(path)) /* ok = */ (void)DeleteFileA(path.c_str());
 }
 
 // Makes a folder of the installation; one that exists already is fine.
 void MakeFolder(const std::string& path) {
-  if (UsablePath(path)) /* ok = */ (void)CreateDirectoryA(path.c_str(), nullptr);
+  if (PathFitsAnsiCall(path)) /* ok = */ (void)CreateDirectoryA(path.c_str(), nullptr);
 }
 
 void Shortcut(const char* name, const std::string& target) {
@@ -139,7 +134,7 @@ void RestorePreservedFiles(const std::string& destination) {
   for (const TCustomFileToSave& entry : CustomFilesToSave) {
     if (entry.Content.empty()) continue;
     std::string path = destination + "\\" + entry.FileName;
-    if (UsablePath(path)) /* ok = */ (void)WriteWholeFile(entry.Content, path);
+    if (PathFitsAnsiCall(path)) /* ok = */ (void)WriteWholeFile(entry.Content, path);
   }
 }
 
@@ -151,7 +146,7 @@ void RemoveObsoleteFiles(const std::string& destination, TPumpProc pump) {
     // The folder goes too once nothing is left in it; the installation
     // folder itself always stays.
     std::string folder = FileDirPart(path);
-    if (folder != destination && UsablePath(folder)) (void)RemoveDirectoryA(folder.c_str());
+    if (folder != destination && PathFitsAnsiCall(folder)) (void)RemoveDirectoryA(folder.c_str());
     Pump(pump);
   }
 }
@@ -163,7 +158,7 @@ void RemoveObsoleteFiles(const std::string& destination, TPumpProc pump) {
 void CheckPlatformReaders(const std::string& destination, const std::string& ini) {
   std::string probe = destination + kPlatformReaders[0];
   HMODULE library = nullptr;
-  if (UsablePath(probe)) {
+  if (PathFitsAnsiCall(probe)) {
     // A library that refuses to load must not bring up a system message box.
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     library = LoadLibraryA(probe.c_str());
@@ -183,7 +178,7 @@ void CheckPlatformReaders(const std::string& destination, const std::string& ini
 void RemoveUnusableLanguageFiles(const std::string& destination, TPumpProc pump) {
   std::string folder = destination + kLanguageFolder;
   std::string pattern = folder + "*" + kLanguageExtension;
-  if (!UsablePath(pattern)) return;
+  if (!PathFitsAnsiCall(pattern)) return;
   WIN32_FIND_DATAA entry;
   HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return;
@@ -192,7 +187,7 @@ void RemoveUnusableLanguageFiles(const std::string& destination, TPumpProc pump)
     if (UpperCaseAscii(name).find("(OTHER)") == std::string::npos) {
       std::string path = folder + name;
       std::string content;
-      if (UsablePath(path) && ReadWholeFile(path, &content) && content.find("CODEPAGE=") == std::string::npos)
+      if (PathFitsAnsiCall(path) && ReadWholeFile(path, &content) && content.find("CODEPAGE=") == std::string::npos)
         DeletePath(path);
     }
     Pump(pump);
@@ -218,7 +213,7 @@ void SetPostSetLanguageProc(PostSetLanguageProc proc) { languageProc = proc ? pr
 
 std::string ReadMarkedFile(const std::string& path, const std::string& marker) {
   std::string content;
-  if (!UsablePath(path) || !ReadWholeFile(path, &content)) return std::string();
+  if (!PathFitsAnsiCall(path) || !ReadWholeFile(path, &content)) return std::string();
   if (content.compare(0, marker.size(), marker) != 0) return std::string();
   return content;
 }
@@ -242,12 +237,12 @@ void CleanCache(const std::string& cacheFolder) {
   bool spent = false;
   std::string pattern = cacheFolder + "*.HTM";
   WIN32_FIND_DATAA entry;
-  HANDLE find = UsablePath(pattern) ? FindFirstFileA(pattern.c_str(), &entry) : INVALID_HANDLE_VALUE;
+  HANDLE find = PathFitsAnsiCall(pattern) ? FindFirstFileA(pattern.c_str(), &entry) : INVALID_HANDLE_VALUE;
   if (find != INVALID_HANDLE_VALUE) {
     do {
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         std::string page = cacheFolder + entry.cFileName;
-        if (UsablePath(page)) {
+        if (PathFitsAnsiCall(page)) {
           (void)SetFileAttributesA(page.c_str(), FILE_ATTRIBUTE_ARCHIVE);
           (void)DeleteFileA(page.c_str());
         }
@@ -262,7 +257,7 @@ void CleanCache(const std::string& cacheFolder) {
     DeletePath(tool);
     return;
   }
-  if (!UsablePath(tool)) return;
+  if (!PathFitsAnsiCall(tool)) return;
   // The tool finishes the pages on its own; nobody waits for it.
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;

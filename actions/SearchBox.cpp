@@ -23,11 +23,6 @@ bool IsXpOrLater(const OSVERSIONINFOA& v) {
   return v.dwMajorVersion >= 6 || (v.dwMajorVersion == 5 && v.dwMinorVersion >= 1);
 }
 
-// The paths go to the ...A calls, which take at most MAX_PATH - 1 bytes.
-bool PathFits(const std::string& path) {
-  return !path.empty() && path.size() < MAX_PATH && path.find('\0') == std::string::npos;
-}
-
 // A lock file that exists and cannot be deleted is held by a running helper.
 // Deleting it is the test: a stale lock goes away on the way.
 bool LockHeld(const std::string& lockPath) {
@@ -84,7 +79,7 @@ void RegisterAndStart(const std::string& installed) {
 void InstallSearchBoxHelper(const std::string& destination, const std::string& sharedVendorFolder) {
   const std::string extracted = destination + kHelperName;
   const std::string installed = sharedVendorFolder + kHelperName;
-  if (IsXpOrLater(OsVersionInfo) && PathFits(installed) && PathFits(extracted)) {
+  if (IsXpOrLater(OsVersionInfo) && PathFitsAnsiCall(installed) && PathFitsAnsiCall(extracted)) {
     WORD newMajor = 0, newMinor = 0, oldMajor = 0, oldMinor = 0;
     GetFileVersionMS(extracted, newMajor, newMinor);
     GetFileVersionMS(installed, oldMajor, oldMinor);
@@ -97,5 +92,5 @@ void InstallSearchBoxHelper(const std::string& destination, const std::string& s
     // Only a helper that is there is worth a logon entry.
     if (FileIsPresent(installed)) RegisterAndStart(installed);
   }
-  if (PathFits(extracted)) DeleteFileA(extracted.c_str());
+  if (PathFitsAnsiCall(extracted)) DeleteFileA(extracted.c_str());
 }

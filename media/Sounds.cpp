@@ -3,6 +3,7 @@
 
 #include "PVQInst.h"
 #include "Profile.h"
+#include "ShortUtl.h"
 #include "resource.h"
 
 TPlaySoundProc PlaySoundProc = nullptr;
@@ -105,7 +106,7 @@ void CloseMusic() {
 }
 
 bool WriteMemoryToFile(const void* data, size_t length, const std::string& path) {
-    if (path.empty() || path.size() >= MAX_PATH || path.find('\0') != std::string::npos) return false;
+    if (!PathFitsAnsiCall(path)) return false;
     if (length > 0 && !data) return false;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);

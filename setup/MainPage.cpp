@@ -190,7 +190,7 @@ double FreeDiskSpaceMB(const std::string& path) {
 
 bool FolderExists(const std::string& path) {
     // Over-long paths and embedded zero bytes would name some other folder.
-    if (path.empty() || path.size() >= MAX_PATH || path.find('\0') != std::string::npos) return false;
+    if (!PathFitsAnsiCall(path)) return false;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
