@@ -1,15 +1,9 @@
 // Module Archive: the payload marker and the payload locator (Win32).
 //
-// Format notes:
-// - The search reads the program file in chunks of 65,536 bytes and steps
-//   back by the marker length before every chunk but the first, so a marker
-//   cut by a chunk end is read whole by the next chunk.
-// - The archive runs from the byte after the marker to the end of the file,
-//   except in a file signed after packaging: there the certificate table
-//   (PE data directory 4, a file offset and a size) follows the archive, and
-//   the copy stops where it starts. Signing tools append the table at an
-//   8-byte boundary; the packaging tool pads the stub so that no padding
-//   lands between the archive's trailer and the table.
+// Where the archive lies is the codec core's rule (VozReader.h: the marker
+// search in chunks of 65,536 bytes, the certificate table of a file signed
+// after packaging); this file reads the program file for it, copies the
+// archive beside the destination and hands the copy to ExtractArchive.
 #include "Archive.h"
 
 #include <windows.h>
@@ -22,6 +16,7 @@
 #include "Extract.h"
 #include "ShortUtl.h"
 #include "VozFormat.h"
+#include "VozReader.h"
 
 namespace {
 
@@ -30,13 +25,13 @@ constexpr DWORD kChunkSize = 65536;
 // The marker as searched for; set by InitArchiveModule.
 std::string Marker;
 
-// The caller's pump, for the progress procedure handed to ExtractArchive
-// (which carries no context of its own). Set only during ExtractArchive.
-TPumpProc ProgressPump = nullptr;
-
 void CallPump(TPumpProc pump) {
   if (pump != nullptr) pump();
 }
+
+// The caller's pump, for the progress procedure handed to ExtractArchive
+// (which carries no context of its own). Set only during ExtractArchive.
+TPumpProc ProgressPump = nullptr;
 
 void VOZ_CDECL PumpOnProgress(const char* /*path*/, int32_t /*percent*/) { CallPump(ProgressPump); }
 
@@ -65,109 +60,19 @@ bool FileReadAt(HANDLE h, uint64_t offset, void* buffer, DWORD count, DWORD* got
   return ReadFile(h, buffer, count, got, nullptr) != FALSE;
 }
 
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+// The program file as the locator reads it.
+struct TProgramFile {
+  HANDLE h;
+  TPumpProc pump;
+};
 
-// Where the archive ends in the program file. fileSize unless the file is a
-// PE image whose certificate table lies wholly inside the archive area and
-// ends exactly at the end of the file; then the table's start. Every field is
-// checked against the file before it is trusted; anything that does not add
-// up leaves the file unsigned. False only on an input error.
-bool FindArchiveEnd(HANDLE h, uint64_t fileSize, uint64_t archiveStart, uint64_t* archiveEnd) {
-  *archiveEnd = fileSize;
-
-  // DOS header: "MZ", and at 0x3C the file offset of the PE signature.
-  constexpr DWORD kDosHeaderSize = 64;
-  constexpr uint32_t kLfanewOffset = 0x3C;
-  uint8_t dos[kDosHeaderSize];
+int64_t VOZ_CDECL ReadProgramAt(uint64_t offset, void* buffer, uint32_t count, void* user) {
   DWORD got = 0;
-  if (fileSize < kDosHeaderSize) return true;
-  if (!FileReadAt(h, 0, dos, kDosHeaderSize, &got)) return false;
-  if (got != kDosHeaderSize || dos[0] != 'M' || dos[1] != 'Z') return true;
-  const uint64_t peOffset = GetU32(dos + kLfanewOffset);
-
-  // "PE\0\0", the 20-byte file header, then the optional header: its magic
-  // decides where the data directories stand. Directory 4 (security) holds
-  // a file offset, not a virtual address.
-  constexpr DWORD kSignatureSize = 4;
-  constexpr DWORD kFileHeaderSize = 20;
-  constexpr uint32_t kSizeOfOptionalHeaderOffset = 16;  // within the file header
-  constexpr uint16_t kMagicPe32 = 0x10B;
-  constexpr uint16_t kMagicPe32Plus = 0x20B;
-  constexpr uint32_t kDirCountOffset32 = 92, kDirsOffset32 = 96;
-  constexpr uint32_t kDirCountOffset64 = 108, kDirsOffset64 = 112;
-  constexpr uint32_t kSecurityDir = 4;
-  constexpr uint32_t kDirEntrySize = 8;
-  // Enough for the headers up to the security entry of either kind.
-  constexpr DWORD kHeadSize =
-      kSignatureSize + kFileHeaderSize + kDirsOffset64 + (kSecurityDir + 1) * kDirEntrySize;
-  uint8_t head[kHeadSize];
-  if (peOffset >= fileSize || fileSize - peOffset < kSignatureSize + kFileHeaderSize + 2) {
-    return true;  // no room for the signature, the file header and a magic
-  }
-  const DWORD want = static_cast<DWORD>(std::min<uint64_t>(kHeadSize, fileSize - peOffset));
-  if (!FileReadAt(h, peOffset, head, want, &got)) return false;
-  if (got != want || std::memcmp(head, "PE\0\0", kSignatureSize) != 0) return true;
-
-  const uint32_t optionalSize = GetU16(head + kSignatureSize + kSizeOfOptionalHeaderOffset);
-  const uint8_t* optional = head + kSignatureSize + kFileHeaderSize;
-  const DWORD optionalAvailable = got - kSignatureSize - kFileHeaderSize;
-  uint32_t dirCountOffset = 0, dirsOffset = 0;
-  const uint16_t magic = GetU16(optional);
-  if (magic == kMagicPe32) {
-    dirCountOffset = kDirCountOffset32;
-    dirsOffset = kDirsOffset32;
-  } else if (magic == kMagicPe32Plus) {
-    dirCountOffset = kDirCountOffset64;
-    dirsOffset = kDirsOffset64;
-  } else {
-    return true;
-  }
-  const uint32_t entryEnd = dirsOffset + (kSecurityDir + 1) * kDirEntrySize;
-  if (entryEnd > optionalSize || entryEnd > optionalAvailable) return true;
-  // The headers belong to the program image, which ends where the marker
-  // begins; headers read out of the archive are not the program's.
-  const uint64_t headersEnd = peOffset + kSignatureSize + kFileHeaderSize + entryEnd;
-  if (archiveStart > 0 && headersEnd + kMarkerLength > archiveStart) return true;
-  if (GetU32(optional + dirCountOffset) <= kSecurityDir) return true;
-
-  const uint8_t* entry = optional + dirsOffset + kSecurityDir * kDirEntrySize;
-  const uint64_t tableStart = GetU32(entry);
-  const uint64_t tableSize = GetU32(entry + 4);
-  if (tableStart == 0 || tableSize == 0) return true;  // not signed
-  if (tableStart < archiveStart || tableStart + tableSize != fileSize) return true;
-  *archiveEnd = tableStart;
-  return true;
+  if (!FileReadAt(static_cast<TProgramFile*>(user)->h, offset, buffer, count, &got)) return -1;
+  return got;
 }
 
-// Offset of the first byte after the first marker in the file, or 0 when
-// there is none. False on an input error.
-bool FindArchiveStart(HANDLE h, uint64_t fileSize, TPumpProc pump, std::vector<char>* chunk,
-                      uint64_t* start) {
-  *start = 0;
-  const uint64_t markerLength = Marker.size();
-  uint64_t pos = 0;
-  while (pos < fileSize) {
-    CallPump(pump);
-    if (pos > 0) pos -= std::min(pos, markerLength);
-    const DWORD want = static_cast<DWORD>(std::min<uint64_t>(kChunkSize, fileSize - pos));
-    DWORD got = 0;
-    // Nobody can write the file while we hold it, so a short read means the
-    // device failed; going on with it could step back forever.
-    if (!FileReadAt(h, pos, chunk->data(), want, &got) || got != want) return false;
-    const auto chunkEnd = chunk->begin() + got;
-    const auto found = std::search(chunk->begin(), chunkEnd, Marker.begin(), Marker.end());
-    if (found != chunkEnd) {
-      *start = pos + static_cast<uint64_t>(found - chunk->begin()) + markerLength;
-      return true;
-    }
-    pos += got;
-  }
-  return true;
-}
+void VOZ_CDECL PumpOnSearchChunk(void* user) { CallPump(static_cast<TProgramFile*>(user)->pump); }
 
 bool PathFits(const std::string& path) {
   return !path.empty() && path.size() < MAX_PATH && path.find('\0') == std::string::npos;
@@ -199,7 +104,7 @@ bool ClearTempName(const std::string& destination, const std::string& tempPath) 
 
 }  // namespace
 
-void InitArchiveModule() { Marker = UpperCaseAscii(kMarkerLowerCase); }
+void InitArchiveModule() { Marker = UpperCaseMarker(); }
 
 void DoneArchiveModule() {
   Marker.clear();
@@ -223,13 +128,14 @@ bool ExtractPayloadFrom(const std::string& programPath, const std::string& desti
     TFileGuard temp;
     std::vector<char> chunk(kChunkSize);
     uint64_t fileSize = 0;
-    uint64_t start = 0, end = 0;
+    TArchiveSpan span;
 
     program.h = CreateFileA(programPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    TProgramFile source = {program.h, pump};
     ioOk = program.IsOpen() && OpenFileSize(program.h, &fileSize);
-    ioOk = ioOk && FindArchiveStart(program.h, fileSize, pump, &chunk, &start);
-    ioOk = ioOk && FindArchiveEnd(program.h, fileSize, start, &end);
+    ioOk = ioOk && LocateArchive(ReadProgramAt, &source, fileSize, Marker, &span, PumpOnSearchChunk);
+    const uint64_t start = span.start, end = span.end;
 
     ioOk = ioOk && ClearTempName(destination, tempPath);
     if (ioOk) {

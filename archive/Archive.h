@@ -46,10 +46,12 @@ const std::string& PayloadMarker();
 // chunk of the copy, and once per progress report of ExtractArchive.
 //
 // A program file signed after packaging carries its certificate table behind
-// the archive; when the PE headers name a certificate table that starts at or
-// after the archive's start and runs exactly to the end of the file, the copy
-// stops where that table starts. Anything inconsistent in those headers makes
-// the file count as unsigned, and the copy runs to the end of the file.
+// the archive; when the PE headers, lying wholly before the marker, name a
+// certificate table that starts at or after the archive's start and runs
+// exactly to the end of the file, the copy stops where that table starts.
+// Anything inconsistent in those headers makes the file count as unsigned,
+// and the copy runs to the end of the file. The rule is the codec core's
+// (VozReader.h, LocateArchive), so vozpack finds the same archive.
 bool ExtractPayload(const std::string& destination, TPumpProc pump);
 
 // ExtractPayload with the program file given: ExtractPayload passes its own

@@ -1,13 +1,11 @@
 // Extraction of an archive file into a destination folder, and patch files.
 //
 // Format notes for the reader:
+// - The body check and the entry walk are the codec core's (VozReader.h);
+//   this file gives them the archive file and makes the entries' files.
 // - The body is unscrambled in place, chunk by chunk, and checked against
 //   the trailer before any file is touched. From then on the archive file
 //   holds the plain body; it is deleted when the extraction ends.
-// - Header fields are not trusted beyond the body checksum: a name or header
-//   that runs past the body's end fails the entry (-6) before anything is
-//   created, and an entry's reader never delivers bytes past the body's end,
-//   so a stored size that claims more fails the entry's size check (-6).
 // - Nothing is written through a link. Folders are made one at a time below
 //   the destination, and one that is a reparse point (a symbolic link, a
 //   junction, a mount point) fails the entry. Each file is decoded under a
@@ -16,7 +14,8 @@
 //   file it replaces stays whole until its successor verified. (Wine, which
 //   maps Unix links, deletes and truncates a file link's target; only a
 //   rename replaces the link itself.)
-// - An entry never leaves more on disk than its header declares.
+// - An entry never leaves more on disk than its header declares: the reader
+//   passes on nothing past the content size.
 #include "Extract.h"
 
 #include <windows.h>
@@ -32,6 +31,7 @@
 #include "ShortUtl.h"
 #include "VozDecode.h"
 #include "VozFormat.h"
+#include "VozReader.h"
 
 namespace {
 
@@ -39,11 +39,6 @@ namespace {
 // the path short.
 bool FitsAnsiPath(const std::string& path) {
   return !path.empty() && path.size() < MAX_PATH && path.find('\0') == std::string::npos;
-}
-
-uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // num / den rounded to the nearest integer, halves to even (num >= 0, den > 0).
@@ -78,10 +73,6 @@ bool WriteAll(HANDLE file, const void* buffer, size_t count) {
     count -= done;
   }
   return true;
-}
-
-bool SeekTo(HANDLE file, int64_t position) {
-  return position >= 0 && SeekFileTo(file, static_cast<uint64_t>(position));
 }
 
 // ---- New files and replacing old ones ----------------------------------------
@@ -167,56 +158,39 @@ namespace {
 struct TExtraction {
   HANDLE archive = INVALID_HANDLE_VALUE;
   HANDLE output = INVALID_HANDLE_VALUE;
+  std::string destination;
   std::string outputPath;   // the new file being written, under its temporary name
   std::string currentPath;  // full path of the current entry; kept after the last one
-  int64_t remaining = 0;    // stream bytes of the entry not yet handed to the decoder
-  int64_t readCount = 0;    // stream bytes handed to the decoder
-  int64_t written = 0;      // bytes written to the output file
-  int64_t contentSize = 0;  // what the entry declares; nothing beyond it is written
-  bool overflow = false;    // the stream decoded to more than the declared size
-  uint32_t reg = kRegisterStart;
+  int64_t archiveSize = 0;
   int32_t percent = 0;
   ArchiveProgressProc progress = nullptr;
-  bool ioError = false;  // a read of the archive or a write of the output failed
   std::set<std::string> folders;  // folders below the destination already checked
 };
 
 TExtraction g_extraction;
 bool g_busy = false;  // an extraction or patch application is running
 
-// The decoder asks for whole blocks (up to about 2 MB): one ReadFile each.
-int32_t VOZ_CDECL EntryRead(void* buffer, int32_t count, void* context) {
-  auto* x = static_cast<TExtraction*>(context);
-  // After a failure, or once the entry has more than it declared, the
-  // decoder gets no more input and stops at its next block.
-  if (x->ioError || x->overflow || count <= 0) return 0;
-  const DWORD want = static_cast<DWORD>(std::min<int64_t>(x->remaining, count));
-  if (want == 0) return 0;
-  const int64_t got = ReadUpTo(x->archive, buffer, want);
-  if (got < 0) {
-    x->ioError = true;
-    return 0;
-  }
-  x->readCount += got;
-  x->remaining -= got;
-  return static_cast<int32_t>(got);
+void Report(const TExtraction* x, int32_t percent) {
+  if (x->progress != nullptr) x->progress(x->currentPath.c_str(), percent);
 }
 
-void VOZ_CDECL EntryWrite(const void* buffer, int32_t count, void* context) {
-  auto* x = static_cast<TExtraction*>(context);
-  if (count > 0 && !x->overflow) {
-    int64_t take = count;
-    if (take > x->contentSize - x->written) {
-      take = x->contentSize - x->written;
-      x->overflow = true;
-    }
-    if (take > 0) {
-      if (!x->ioError && !WriteAll(x->output, buffer, static_cast<size_t>(take))) x->ioError = true;
-      x->reg = Crc32Update(buffer, static_cast<int32_t>(take), x->reg);
-      x->written += take;
-    }
-  }
-  if (x->progress != nullptr) x->progress(x->currentPath.c_str(), x->percent);
+// ---- The archive file, for the reader -----------------------------------------
+
+int64_t VOZ_CDECL ReadArchiveAt(uint64_t offset, void* buffer, uint32_t count, void* user) {
+  const auto* x = static_cast<const TExtraction*>(user);
+  if (!SeekFileTo(x->archive, offset)) return -1;
+  return ReadUpTo(x->archive, buffer, count);
+}
+
+bool VOZ_CDECL WriteArchiveAt(uint64_t offset, const void* buffer, uint32_t count, void* user) {
+  const auto* x = static_cast<const TExtraction*>(user);
+  return SeekFileTo(x->archive, offset) && WriteAll(x->archive, buffer, count);
+}
+
+// The plain body in order. The decoder asks for whole blocks (up to about
+// 2 MB): one ReadFile each.
+int64_t VOZ_CDECL ReadArchiveBody(void* buffer, uint32_t count, void* user) {
+  return ReadUpTo(static_cast<const TExtraction*>(user)->archive, buffer, count);
 }
 
 // Closes and deletes the entry's new file, if there is one.
@@ -231,12 +205,12 @@ void DiscardOutput(TExtraction* x) {
 // first, each checked before the next is made inside it: a folder that is a
 // link could lead anywhere, so it fails the entry (-6); one that cannot be
 // made, or a file in its place, gives -2.
-int32_t MakeEntryFolders(TExtraction* x, const std::string& destination, const std::string& name) {
+int32_t MakeEntryFolders(TExtraction* x, const std::string& name) {
   for (size_t separator = name.find_first_of("\\/"); separator != std::string::npos;
        separator = name.find_first_of("\\/", separator + 1)) {
     const std::string relative = name.substr(0, separator);
     if (x->folders.count(relative) != 0) continue;
-    const std::string folder = destination + "\\" + relative;
+    const std::string folder = x->destination + "\\" + relative;
     DWORD a = GetFileAttributesA(folder.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) {
       if (CreateDirectoryA(folder.c_str(), nullptr)) {
@@ -254,128 +228,81 @@ int32_t MakeEntryFolders(TExtraction* x, const std::string& destination, const s
   return kExtractOk;
 }
 
-// Unscrambles the whole body in place and checks it against the trailer.
-int32_t UnscrambleAndCheck(TExtraction* x, int64_t archiveSize, const char* password) {
-  uint32_t state = PasswordSeed(password, password != nullptr ? std::strlen(password) : 0);
-  uint32_t reg = kRegisterStart;
-  uint8_t chunk[kUnscrambleChunk];
-  int64_t position = 0;
-  int64_t left = archiveSize - kTrailerSize;
-  while (left > 0) {
-    const DWORD want = static_cast<DWORD>(std::min<int64_t>(left, kUnscrambleChunk));
-    const int64_t got = ReadUpTo(x->archive, chunk, want);
-    // A file that shrinks under us would otherwise never finish.
-    if (got <= 0) return kExtractIoError;
-    left -= got;
-    ScrambleBytes(&state, chunk, static_cast<size_t>(got));
-    reg = Crc32Update(chunk, static_cast<int32_t>(got), reg);
-    if (!SeekTo(x->archive, position) || !WriteAll(x->archive, chunk, static_cast<size_t>(got))) {
-      return kExtractIoError;
-    }
-    position += got;
-  }
-  // Bytes missing from a short trailer count as zero.
-  uint8_t trailer[kTrailerSize] = {0, 0, 0, 0};
-  if (ReadUpTo(x->archive, trailer, kTrailerSize) < 0) return kExtractIoError;
-  return LoadU32(trailer) == reg ? kExtractOk : kExtractBodyChecksum;
-}
+// ---- The entries' files: the reader's visitor ------------------------------------
 
-// Extracts the entry that starts at *position (before the body's end).
-int32_t ExtractEntry(TExtraction* x, const std::string& destination, int64_t* position,
-                     int64_t bodyEnd, int64_t archiveSize) {
-  int64_t pos = *position;
-  uint8_t lengthBytes[2];
-  if (bodyEnd - pos < 2) return kExtractEntryFailed;
-  int64_t got = ReadUpTo(x->archive, lengthBytes, 2);
-  if (got < 0) return kExtractIoError;
-  if (got < 2) return kExtractEntryFailed;
-  pos += 2;
-  const uint32_t nameLength = static_cast<uint32_t>(lengthBytes[0]) | (static_cast<uint32_t>(lengthBytes[1]) << 8);
-  if (nameLength == 0 || bodyEnd - pos < static_cast<int64_t>(nameLength) + kEntryHeaderSize) {
-    return kExtractEntryFailed;
-  }
-  std::string name(nameLength, '\0');
-  uint8_t headerBytes[kEntryHeaderSize];
-  got = ReadUpTo(x->archive, name.data(), nameLength);
-  if (got < 0) return kExtractIoError;
-  if (got != nameLength) return kExtractEntryFailed;
-  got = ReadUpTo(x->archive, headerBytes, kEntryHeaderSize);
-  if (got < 0) return kExtractIoError;
-  if (got != kEntryHeaderSize) return kExtractEntryFailed;
-  pos += nameLength + kEntryHeaderSize;
-  const TEntryHeader h = UnpackEntryHeader(headerBytes);
-
-  // Nothing of a refused entry is created, not even its folders.
-  if (!IsSafeEntryName(name.data(), name.size())) return kExtractEntryFailed;
-  const std::string path = destination + "\\" + name;
+// The entry's name passed CheckEntryName: its folders, its new file, and
+// the first progress report.
+int32_t VOZ_CDECL BeginEntry(const TEntryInfo& entry, void* user) {
+  auto* x = static_cast<TExtraction*>(user);
+  const std::string path = x->destination + "\\" + entry.name;
   if (!FitsAnsiPath(path)) return kExtractCannotCreate;
   x->currentPath = path;
 
-  const int32_t folders = MakeEntryFolders(x, destination, name);
+  const int32_t folders = MakeEntryFolders(x, entry.name);
   if (folders != kExtractOk) return folders;
   // The new content goes to a new file beside the old one; a path too long
   // for that name takes the destination folder itself (the same volume:
   // no link lies between them).
   x->output = CreateUniqueFile(FilePathPart(path), FILE_SHARE_READ, &x->outputPath);
   if (x->output == INVALID_HANDLE_VALUE) {
-    x->output = CreateUniqueFile(destination + "\\", FILE_SHARE_READ, &x->outputPath);
+    x->output = CreateUniqueFile(x->destination + "\\", FILE_SHARE_READ, &x->outputPath);
     if (x->output == INVALID_HANDLE_VALUE) return kExtractCannotCreate;
   }
+  x->percent = RoundHalfEven(static_cast<int64_t>(entry.streamOffset) * 100, std::max<int64_t>(1, x->archiveSize));
+  Report(x, x->percent);
+  return kExtractOk;
+}
 
-  x->remaining = std::min<int64_t>(h.storedSize, bodyEnd - pos);
-  x->readCount = 0;
-  x->written = 0;
-  x->contentSize = h.contentSize;
-  x->overflow = false;
-  x->reg = kRegisterStart;
-  x->percent = RoundHalfEven(pos * 100, std::max<int64_t>(1, archiveSize));
-  if (x->progress != nullptr) x->progress(x->currentPath.c_str(), x->percent);
+bool VOZ_CDECL WriteEntry(const void* buffer, int32_t count, void* user) {
+  auto* x = static_cast<TExtraction*>(user);
+  const bool ok = count <= 0 || WriteAll(x->output, buffer, static_cast<size_t>(count));
+  Report(x, x->percent);
+  return ok;
+}
 
-  int32_t code = DecodeEntryStream(EntryRead, EntryWrite, x);
-  if (x->ioError) return kExtractIoError;
-  // An empty file may carry four stored bytes that are not a stream at all.
-  if (h.contentSize == 0 && h.storedSize == 4 && code == kDecodeEntryFailed && !x->overflow) code = 0;
-  if (x->overflow || x->readCount != h.storedSize || x->written != h.contentSize || x->reg != h.checksum ||
-      code != 0) {
-    return kExtractEntryFailed;
-  }
-
+// The entry verified: dated, closed, moved over its name, given its attributes.
+int32_t VOZ_CDECL FinishEntry(const TEntryInfo& entry, void* user) {
+  auto* x = static_cast<TExtraction*>(user);
   // The stamp only dates the file: a bad one leaves the file's own time.
-  /* res = */ (void)SetFileDosTime(x->output, h.timeStamp);
+  /* res = */ (void)SetFileDosTime(x->output, entry.header.timeStamp);
   const BOOL closed = CloseHandle(x->output);
   x->output = INVALID_HANDLE_VALUE;
   if (!closed) return kExtractIoError;
   // Whatever stood at the name (a file in use, a folder) and cannot be
   // replaced stays as it was.
-  if (!MoveFileOver(x->outputPath, path)) return kExtractCannotCreate;
+  if (!MoveFileOver(x->outputPath, x->currentPath)) return kExtractCannotCreate;
   x->outputPath.clear();
   // Attributes last, so a read-only entry could still be written and dated.
   // Most entries carry just what a new file already has (archive): no call.
-  if (GetFileAttributesA(path.c_str()) != h.attributes) /* res = */ (void)SetFileAttrs(path, h.attributes);
-  *position = pos + x->readCount;
+  if (GetFileAttributesA(x->currentPath.c_str()) != entry.header.attributes) {
+    /* res = */ (void)SetFileAttrs(x->currentPath, entry.header.attributes);
+  }
   return kExtractOk;
 }
 
-int32_t RunExtraction(TExtraction* x, const std::string& archivePath, const std::string& destination,
-                      const char* password) {
+void VOZ_CDECL AbandonEntry(const TEntryInfo& /*entry*/, void* user) { DiscardOutput(static_cast<TExtraction*>(user)); }
+
+int32_t RunExtraction(TExtraction* x, const std::string& archivePath, const char* password) {
   x->archive = CreateFileA(archivePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (x->archive == INVALID_HANDLE_VALUE) return kExtractCannotOpen;
   uint64_t size = 0;
   if (!OpenFileSize(x->archive, &size) || size > static_cast<uint64_t>(INT64_MAX)) return kExtractIoError;
-  const int64_t archiveSize = static_cast<int64_t>(size);
+  x->archiveSize = static_cast<int64_t>(size);
 
-  int32_t result = UnscrambleAndCheck(x, archiveSize, password);
-  if (result != kExtractOk) return result;
+  const int32_t checked = CheckArchiveBody(ReadArchiveAt, WriteArchiveAt, x, size, password);
+  if (checked != kExtractOk) return checked;
 
-  const int64_t bodyEnd = archiveSize - kTrailerSize;
-  int64_t position = 0;
-  if (!SeekTo(x->archive, 0)) return kExtractIoError;
-  while (position < bodyEnd) {
-    result = ExtractEntry(x, destination, &position, bodyEnd, archiveSize);
-    if (result != kExtractOk) return result;
-  }
-  if (x->progress != nullptr) x->progress(x->currentPath.c_str(), 100);
+  if (!SeekFileTo(x->archive, 0)) return kExtractIoError;
+  TEntryVisitor visitor;
+  visitor.begin = BeginEntry;
+  visitor.write = WriteEntry;
+  visitor.finish = FinishEntry;
+  visitor.abandon = AbandonEntry;
+  visitor.user = x;
+  const TWalkResult walk = WalkArchiveEntries(ReadArchiveBody, x, size - kTrailerSize, visitor);
+  if (walk.code != kExtractOk) return walk.code;
+  Report(x, 100);
   return kExtractOk;
 }
 
@@ -406,7 +333,8 @@ int32_t ExtractArchive(const char* archivePath, const char* destination, const c
   TExtraction* x = &g_extraction;
   *x = TExtraction();
   x->progress = progress;
-  const int32_t result = RunExtraction(x, path, dest, password);
+  x->destination = dest;
+  const int32_t result = RunExtraction(x, path, password);
 
   DiscardOutput(x);
   if (x->archive != INVALID_HANDLE_VALUE) CloseHandle(x->archive);
@@ -461,7 +389,7 @@ constexpr size_t kSinkBufferSize = 256 * 1024;
 void VOZ_CDECL SinkWrite(const void* data, int32_t count, void* user) {
   auto* sink = static_cast<TFileSink*>(user);
   if (sink->failed || count <= 0) return;
-  if (sink->total + count > INT32_MAX) {
+  if (!PatchOutputFits(sink->total + count)) {
     sink->failed = true;
     return;
   }

@@ -9,18 +9,15 @@
 #include <string>
 
 #include "VozCall.h"
+#include "VozReader.h"
 
 // Progress of an extraction: the entry's full destination path (zero-
 // terminated) and a percentage 0..100 of the archive consumed.
 typedef void(VOZ_CDECL* ArchiveProgressProc)(const char* path, int32_t percent);
 
-// ExtractArchive result codes.
-constexpr int32_t kExtractOk = 0;
-constexpr int32_t kExtractCannotOpen = -1;     // no archive path, or it cannot be opened
-constexpr int32_t kExtractCannotCreate = -2;   // no destination, or an entry's file cannot be made
-constexpr int32_t kExtractIoError = -3;        // reading the archive or writing a file failed
-constexpr int32_t kExtractBodyChecksum = -5;   // body checksum wrong, or archive shorter than its trailer
-constexpr int32_t kExtractEntryFailed = -6;    // an entry is malformed or does not verify
+// ExtractArchive's result codes are the archive reader's (VozReader.h):
+// 0 kExtractOk, -1 kExtractCannotOpen, -2 kExtractCannotCreate,
+// -3 kExtractIoError, -5 kExtractBodyChecksum, -6 kExtractEntryFailed.
 
 // Unscrambles the archive file in place, checks its body checksum and
 // extracts every entry below destination, each verified, dated (last-write
@@ -37,7 +34,9 @@ constexpr int32_t kExtractEntryFailed = -6;    // an entry is malformed or does 
 // opened (or an attempt to open it was made). Entry names that would leave
 // the destination, name a device or alias another name (VozFormat.h,
 // CheckEntryName) fail with -6 before anything of that entry is created; so
-// does an entry whose name or header runs past the body's end. A joined path
+// does an entry whose name, header or stored stream runs past the body's
+// end. The archive is read through the codec core's reader (VozReader.h),
+// the one vozpack test vouches with. A joined path
 // that does not fit MAX_PATH gives -2.
 //
 // Nothing is written through a link. An entry's folders are made one at a

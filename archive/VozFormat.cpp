@@ -12,11 +12,6 @@ void PutU32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -87,9 +82,9 @@ void PackBlockHeader(const TBlockHeader& h, uint8_t out[kBlockHeaderSize]) {
 TBlockHeader UnpackBlockHeader(const uint8_t in[kBlockHeaderSize]) {
   TBlockHeader h;
   h.method = in[0];
-  h.decodedLength = static_cast<int32_t>(GetU32(in + 1));
-  h.storedLength = static_cast<int32_t>(GetU32(in + 5));
-  h.checksum = GetU32(in + 9);
+  h.decodedLength = static_cast<int32_t>(LoadLe32(in + 1));
+  h.storedLength = static_cast<int32_t>(LoadLe32(in + 5));
+  h.checksum = LoadLe32(in + 9);
   return h;
 }
 
@@ -103,11 +98,11 @@ void PackEntryHeader(const TEntryHeader& h, uint8_t out[kEntryHeaderSize]) {
 
 TEntryHeader UnpackEntryHeader(const uint8_t in[kEntryHeaderSize]) {
   TEntryHeader h;
-  h.timeStamp = GetU32(in + 0);
-  h.contentSize = GetU32(in + 4);
-  h.attributes = GetU32(in + 8);
-  h.storedSize = GetU32(in + 12);
-  h.checksum = GetU32(in + 16);
+  h.timeStamp = LoadLe32(in + 0);
+  h.contentSize = LoadLe32(in + 4);
+  h.attributes = LoadLe32(in + 8);
+  h.storedSize = LoadLe32(in + 12);
+  h.checksum = LoadLe32(in + 16);
   return h;
 }
 

@@ -6,6 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// Every multi-byte field of the format, and of the PE headers the locator
+// reads, is little-endian; these are the project's readers for them.
+inline uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t LoadLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
 // ---- Blocks -------------------------------------------------------------
 // An entry stream is a run of blocks. Each block: a 13-byte header, then its
 // stored bytes. Method 0 stores the decoded bytes as they are; method 1 holds

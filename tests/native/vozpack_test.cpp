@@ -25,6 +25,7 @@
 #include "VozEncode.h"
 #include "VozFormat.h"
 #include "VozPack.h"
+#include "VozReader.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -202,7 +203,7 @@ TEST_F(VozpackTest, SetupFileRoundTrip) {
   const Bytes setup = ReadBytes(dir_ / "setup.exe");
   ASSERT_EQ(setup.size() % 8, 0u);
   ASSERT_TRUE(std::equal(stub.begin(), stub.end(), setup.begin()));
-  const int64_t marker = FindMarker(setup.data(), setup.size());
+  const int64_t marker = FindMarker(setup.data(), setup.size(), UpperCaseMarker());
   ASSERT_GE(marker, static_cast<int64_t>(stub.size()));
   ASSERT_LT(marker, static_cast<int64_t>(stub.size()) + 8);
   for (int64_t i = static_cast<int64_t>(stub.size()); i < marker; i++) EXPECT_EQ(setup[i], 0);
@@ -388,15 +389,48 @@ TEST_F(VozpackTest, SignedSetupEndsArchiveAtCertificateTable) {
       EXPECT_NE(r.err.find("(code -5)"), std::string::npos) << c.what << ": " << r.err;
     }
   }
-  uint64_t offset = 0, size = 0;
+  TCertificateTable found;
   Bytes head = MinimalPe();
   SetSecurityDirectory(&head, 0x1234, 0x56);
-  ASSERT_TRUE(FindCertificateTable(head.data(), head.size(), &offset, &size));
-  EXPECT_EQ(offset, 0x1234u);
-  EXPECT_EQ(size, 0x56u);
+  ASSERT_TRUE(FindCertificateTable(head.data(), head.size(), &found));
+  EXPECT_EQ(found.offset, 0x1234u);
+  EXPECT_EQ(found.size, 0x56u);
   head[0x98] = 0x0B, head[0x99] = 0x01;  // PE32: the directories sit 16 bytes earlier
-  EXPECT_FALSE(FindCertificateTable(head.data(), head.size(), &offset, &size));
-  EXPECT_FALSE(FindCertificateTable(head.data(), 0x100, &offset, &size));  // cut headers
+  EXPECT_FALSE(FindCertificateTable(head.data(), head.size(), &found));
+  EXPECT_FALSE(FindCertificateTable(head.data(), 0x100, &found));  // cut headers
+}
+
+// PE headers that name a certificate table but stand behind the marker
+// (here in the appended bytes themselves) are not the program's: like the
+// setup (archive_test, HeadersBehindTheMarker), vozpack then takes the rest
+// of the file as the archive, and the appended bytes fail its checksum. The
+// same headers in the stub end the archive at the table.
+TEST_F(VozpackTest, CertificateTableNamedBehindTheMarkerIsIgnored) {
+  WriteText(dir_ / "src" / "a.txt", "payload");
+  Bytes stub(0x200, 0);
+  stub[0] = 'M', stub[1] = 'Z';  // no PE headers of its own
+  WriteBytes(dir_ / "stub.exe", stub);
+  ASSERT_EQ(Run({"pack", "--stub", P("stub.exe"), "--out", P("setup.exe"), P("src")}).status, 0);
+  const Bytes setup = ReadBytes(dir_ / "setup.exe");
+  const uint32_t tail = static_cast<uint32_t>(setup.size());
+
+  // The appended bytes: PE headers whose security entry names themselves.
+  Bytes pe = MinimalPe();
+  SetSecurityDirectory(&pe, tail, static_cast<uint32_t>(pe.size() - 0x80));
+  Bytes behind = setup;
+  behind.insert(behind.end(), pe.begin() + 0x80, pe.end());
+  for (int i = 0; i < 4; i++) behind[0x3C + i] = static_cast<uint8_t>(tail >> (8 * i));
+  WriteBytes(dir_ / "behind.exe", behind);
+  const TRun r = Run({"test", P("behind.exe")});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("the archive is damaged (code -5)"), std::string::npos) << r.err;
+
+  // Headers in the stub that name the same table: signed, and it verifies.
+  Bytes inStub = setup;
+  inStub.insert(inStub.end(), pe.begin() + 0x80, pe.end());
+  std::copy(pe.begin(), pe.begin() + 0x200, inStub.begin());
+  WriteBytes(dir_ / "instub.exe", inStub);
+  EXPECT_EQ(Run({"test", P("instub.exe")}).status, 0);
 }
 
 TEST_F(VozpackTest, PackRefusesWhatCannotBeCarried) {

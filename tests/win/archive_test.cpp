@@ -618,6 +618,42 @@ std::string PeCaseName(const testing::TestParamInfo<TPeCase>& p) { return p.para
 
 INSTANTIATE_TEST_SUITE_P(PeFiles, SignedTest, testing::ValuesIn(kPeCases), PeCaseName);
 
+// PE headers that name a certificate table but stand behind the marker
+// (here in the appended bytes themselves) are not the program's: the file
+// counts as unsigned, the appended bytes become part of the archive and it
+// fails, as vozpack test refuses the same layout (vozpack_test,
+// CertificateTableNamedBehindTheMarkerIsIgnored). With the headers in the
+// stub the same table ends the archive.
+TEST_F(PayloadTest, HeadersBehindTheMarker) {
+  const TPeCase& c = kPeCases[0];  // PE32+, a full optional header
+  const TBytes content = Pattern(3000, 7);
+  const TBytes archive = MakeArchive({Entry("signed.bin", content)});
+  TBytes peStub = PeStub(c);
+  // The headers alone: from the signature to the stub's end.
+  const TBytes headers(peStub.begin() + kLfanew, peStub.end());
+  TBytes stub = Filler(kPeStubSize);
+  std::fill(stub.begin(), stub.begin() + 0x40, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+
+  TBytes behind = Concat({stub, Bytes(UpperMarker()), archive, headers});
+  const uint32_t tail = static_cast<uint32_t>(behind.size() - headers.size());
+  for (int i = 0; i < 4; ++i) behind[0x3C + i] = static_cast<uint8_t>(tail >> (8 * i));
+  // SetSecurityEntry writes at kLfanew's place: move it to the tail's.
+  TBytes entryHolder = peStub;
+  SetSecurityEntry(&entryHolder, c, tail, static_cast<uint32_t>(headers.size()));
+  std::copy(entryHolder.begin() + kLfanew, entryHolder.end(), behind.begin() + tail);
+  EXPECT_FALSE(Run(behind));
+  EXPECT_TRUE(ListFolder(dest).empty());
+  EXPECT_FALSE(Exists(tempPath));
+
+  // The same table named by headers in the stub.
+  TBytes inStub = Concat({peStub, Bytes(UpperMarker()), archive, headers});
+  SetSecurityEntry(&inStub, c, tail, static_cast<uint32_t>(headers.size()));
+  EXPECT_TRUE(Run(inStub));
+  ExpectFile("signed.bin", content);
+}
+
 // PE headers belong to the program image in front of the marker. A stub
 // whose e_lfanew points behind the marker, at archive bytes that happen to
 // read as PE headers naming a table over the trailer, is unsigned.

@@ -10,12 +10,12 @@
 #include <system_error>
 
 #include "CRC_32.h"
-#include "Extract.h"
 #include "PackCommands.h"
 #include "Scramble.h"
 #include "VozDecode.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
+#include "VozReader.h"
 
 namespace {
 
@@ -27,9 +27,6 @@ constexpr uint64_t kMaxArchiveSize = kMaxEntrySize;
 // batch's blocks together, so that many small files keep every core busy.
 constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
 constexpr size_t kBatchFiles = 4096;
-
-// Reads of the archive file.
-constexpr size_t kReadChunk = size_t{1} << 20;
 
 std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MiB"; }
 
@@ -323,156 +320,9 @@ bool WriteAll(FILE* f, const void* data, size_t length) {
   return length == 0 || std::fwrite(data, 1, length, f) == length;
 }
 
-// ---- Reading archives -------------------------------------------------------------------
-
-// The archive region of an open file, read with the keystream applied.
-struct TArchiveReader {
-  FILE* file = nullptr;
-  uint64_t position = 0;  // file offset of the next body byte
-  uint64_t bodyEnd = 0;   // file offset of the trailer
-  uint32_t key = 0;
-  bool ioError = false;
-};
-
-void RestartBody(TArchiveReader* r, uint64_t start) {
-  r->position = start;
-  r->key = PasswordSeed(nullptr, 0);
-  if (!SeekFile(r->file, start)) r->ioError = true;
-}
-
-// Up to length plain body bytes; fewer only at the body's end (or on an
-// input error, which sets ioError).
-size_t ReadBody(TArchiveReader* r, uint8_t* data, size_t length) {
-  length = static_cast<size_t>(std::min<uint64_t>(length, r->bodyEnd - r->position));
-  if (length == 0 || r->ioError) return 0;
-  const size_t got = std::fread(data, 1, length, r->file);
-  if (got != length) r->ioError = true;
-  ScrambleBytes(&r->key, data, got);
-  r->position += got;
-  return got;
-}
-
-// What the entry decoder reads from and writes to.
-struct TEntryIo {
-  TArchiveReader* reader;
-  uint64_t remaining;  // stored bytes not yet handed to the decoder
-  uint64_t readCount;
-  FILE* out;  // null when only testing
-  bool writeError;
-  uint64_t written;
-  uint64_t limit;  // the declared content size: nothing beyond it is written
-  bool overflow;   // the stream holds more than that
-  uint32_t reg;
-};
-
-void VOZ_CDECL EntryStreamRead(void* buffer, int32_t count, int32_t* got, void* user) {
-  auto* io = static_cast<TEntryIo*>(user);
-  // Once the entry holds more than it declared, the decoder gets nothing
-  // more and stops at its next block.
-  const uint64_t left = io->overflow ? 0 : io->remaining;
-  const size_t want = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max(count, 0)), left));
-  const size_t n = ReadBody(io->reader, static_cast<uint8_t*>(buffer), want);
-  io->remaining -= n;
-  io->readCount += n;
-  *got = static_cast<int32_t>(n);
-}
-
-// Archive entries decode against an empty base.
-void VOZ_CDECL EmptyBaseRead(void*, int32_t, int32_t* got, void*) { *got = 0; }
-void VOZ_CDECL EmptyBaseSeek(int32_t, void*) {}
-
-void VOZ_CDECL EntryWrite(const void* buffer, int32_t count, void* user) {
-  auto* io = static_cast<TEntryIo*>(user);
-  if (count <= 0 || io->overflow) return;
-  size_t take = static_cast<size_t>(count);
-  if (take > io->limit - io->written) {
-    take = static_cast<size_t>(io->limit - io->written);
-    io->overflow = true;
-  }
-  if (take == 0) return;
-  if (io->out != nullptr && !io->writeError && std::fwrite(buffer, 1, take, io->out) != take) {
-    io->writeError = true;
-  }
-  io->reg = Crc32Update(buffer, static_cast<int32_t>(take), io->reg);
-  io->written += take;
-}
-
-std::string AttributeLetters(uint32_t a) {
-  std::string s = "----";
-  if (a & 0x01) s[0] = 'R';
-  if (a & 0x02) s[1] = 'H';
-  if (a & 0x04) s[2] = 'S';
-  if (a & 0x20) s[3] = 'A';
-  return s;
-}
-
-// Finds the archive in the open file: behind the first upper-case marker
-// (up to a trailing certificate table), or the whole file.
-bool LocateArchive(FILE* f, uint64_t size, TArchiveRange* range) {
-  *range = TArchiveRange();
-  range->end = size;
-  const std::string& marker = UpperCaseMarker();
-  // A small file needs no more than its own size.
-  const size_t chunkSize = static_cast<size_t>(std::min<uint64_t>(kReadChunk, std::max<uint64_t>(size, 1)));
-  std::vector<uint8_t> chunk(chunkSize + marker.size());
-  uint64_t offset = 0;  // file offset of chunk[0]
-  size_t kept = 0;      // bytes carried over from the previous chunk
-  if (!SeekFile(f, 0)) return false;
-  for (;;) {
-    const size_t got = std::fread(chunk.data() + kept, 1, chunkSize, f);
-    if (std::ferror(f)) return false;
-    const int64_t at = FindMarker(chunk.data(), kept + got);
-    if (at >= 0) {
-      range->hasMarker = true;
-      range->start = offset + static_cast<uint64_t>(at) + marker.size();
-      break;
-    }
-    if (got == 0) return true;  // no marker: a bare archive
-    // Keep the last bytes, so a marker cut by the chunk's end is seen whole.
-    const size_t total = kept + got;
-    const size_t keep = std::min(total, marker.size() - 1);
-    std::memmove(chunk.data(), chunk.data() + total - keep, keep);
-    offset += total - keep;
-    kept = keep;
-  }
-
-  // A PE file signed after packing: its certificate table follows the
-  // archive and must not be read as part of it.
-  uint8_t dos[64];
-  if (!SeekFile(f, 0) || std::fread(dos, 1, sizeof dos, f) != sizeof dos) return !std::ferror(f);
-  if (dos[0] != 'M' || dos[1] != 'Z') return true;
-  const uint64_t peOffset = dos[0x3C] | (dos[0x3D] << 8) | (dos[0x3E] << 16) |
-                            (static_cast<uint64_t>(dos[0x3F]) << 24);
-  constexpr uint64_t kPeHeadBytes = 4 + 20 + 112 + 5 * 8;  // up to the security entry
-  if (peOffset > size || peOffset > (uint64_t{64} << 20)) return true;
-  std::vector<uint8_t> head(static_cast<size_t>(std::min(size, peOffset + kPeHeadBytes)));
-  if (!SeekFile(f, 0) || std::fread(head.data(), 1, head.size(), f) != head.size()) {
-    return !std::ferror(f);
-  }
-  uint64_t tableOffset = 0, tableSize = 0;
-  if (FindCertificateTable(head.data(), head.size(), &tableOffset, &tableSize) &&
-      tableOffset >= range->start && tableOffset <= size && tableSize == size - tableOffset) {
-    range->end = tableOffset;
-    range->signedFile = true;
-  }
-  return true;
-}
-
 }  // namespace
 
 // ---- Shared helpers ----------------------------------------------------------------------------
-
-int Fail(int status, const std::string& message) {
-  std::fprintf(stderr, "vozpack: %s\n", message.c_str());
-  return status;
-}
-
-int FailCode(const std::string& what, int32_t code) {
-  std::fprintf(stderr, "vozpack: %s (code %d)\n", what.c_str(), static_cast<int>(code));
-  return kExitFormat;
-}
-
-void Warn(const std::string& message) { std::fprintf(stderr, "vozpack: warning: %s\n", message.c_str()); }
 
 uint32_t DosStampFromParts(int year, int month, int day, int hour, int minute, int second) {
   if (year < 1980) return (((0u << 9) | (1u << 5) | 1u) << 16);
@@ -503,62 +353,6 @@ bool DosStampToParts(uint32_t stamp, TDosParts* p) {
   return p->hour <= 23 && p->minute <= 59 && p->second <= 58;
 }
 
-const std::string& UpperCaseMarker() {
-  static const std::string marker = [] {
-    std::string s(kMarkerLowerCase, kMarkerLength);
-    for (char& c : s) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
-    }
-    return s;
-  }();
-  return marker;
-}
-
-int64_t FindMarker(const uint8_t* data, size_t length) {
-  const std::string& m = UpperCaseMarker();
-  if (length < m.size()) return -1;
-  const uint8_t* end = data + length - m.size() + 1;
-  for (const uint8_t* p = data; p < end;) {
-    p = static_cast<const uint8_t*>(std::memchr(p, m[0], static_cast<size_t>(end - p)));
-    if (p == nullptr) return -1;
-    if (std::memcmp(p, m.data(), m.size()) == 0) return p - data;
-    p++;
-  }
-  return -1;
-}
-
-bool FindCertificateTable(const uint8_t* head, size_t headLength, uint64_t* offset,
-                          uint64_t* size) {
-  auto u16 = [&](size_t at) { return static_cast<uint32_t>(head[at] | (head[at + 1] << 8)); };
-  auto u32 = [&](size_t at) {
-    return static_cast<uint32_t>(head[at]) | (static_cast<uint32_t>(head[at + 1]) << 8) |
-           (static_cast<uint32_t>(head[at + 2]) << 16) | (static_cast<uint32_t>(head[at + 3]) << 24);
-  };
-  if (headLength < 64 || head[0] != 'M' || head[1] != 'Z') return false;
-  const size_t pe = u32(0x3C);
-  constexpr size_t kFileHeader = 4, kOptionalHeader = 4 + 20;
-  constexpr uint32_t kSecurityDirectory = 4;
-  if (pe > headLength || headLength - pe < kOptionalHeader + 2) return false;
-  if (std::memcmp(head + pe, "PE\0\0", 4) != 0) return false;
-  const size_t optionalSize = u16(pe + kFileHeader + 16);
-  const uint32_t magic = u16(pe + kOptionalHeader);
-  size_t countAt, dirsAt;
-  if (magic == 0x10B) {
-    countAt = 92, dirsAt = 96;
-  } else if (magic == 0x20B) {
-    countAt = 108, dirsAt = 112;
-  } else {
-    return false;
-  }
-  const size_t entryEnd = dirsAt + (kSecurityDirectory + 1) * 8;
-  if (optionalSize < entryEnd || headLength - pe - kOptionalHeader < entryEnd) return false;
-  if (u32(pe + kOptionalHeader + countAt) <= kSecurityDirectory) return false;
-  const size_t at = pe + kOptionalHeader + dirsAt + kSecurityDirectory * 8;
-  *offset = u32(at);
-  *size = u32(at + 4);
-  return *offset != 0 && *size != 0;
-}
-
 // ---- pack ------------------------------------------------------------------------------------
 
 int PackCommand(const TPackRequest& request) {
@@ -571,7 +365,7 @@ int PackCommand(const TPackRequest& request) {
   if (!request.archiveOnly) {
     // A setup program is far smaller; a larger "stub" is some other file.
     if (!ReadFileBytes(request.stub, kMaxArchiveSize, &stub, &message)) return Fail(kExitUsage, message);
-    if (FindMarker(stub.data(), stub.size()) >= 0) {
+    if (FindMarker(stub.data(), stub.size(), UpperCaseMarker()) >= 0) {
       return Fail(kExitUsage, PathText(request.stub) +
                                   " already holds a payload marker (is it a setup file already?)");
     }
@@ -619,7 +413,7 @@ int PackCommand(const TPackRequest& request) {
 
   // Zeros before the marker make the whole file a multiple of 8 bytes long,
   // so a signing tool appends its certificate table right behind the trailer.
-  const std::string& marker = UpperCaseMarker();
+  const std::string marker = UpperCaseMarker();
   size_t padding = 0;
   if (!request.archiveOnly) {
     const uint64_t unpadded = stub.size() + marker.size() + archive.size();
@@ -647,162 +441,5 @@ int PackCommand(const TPackRequest& request) {
   ok = CommitTemp(&temp, &message);
   UnwatchInterrupt();
   if (!ok) return Fail(kExitUsage, message);
-  return kExitOk;
-}
-
-// ---- list, test, extract ---------------------------------------------------------------
-
-int ReadArchiveCommand(TReadMode mode, const fs::path& file, const fs::path& destination) {
-  std::string message;
-  FILE* f = OpenInputFile(file, &message);
-  if (f == nullptr) return Fail(kExitUsage, message);
-  const int status = ReadArchiveFrom(mode, f, PathText(file), destination);
-  std::fclose(f);
-  return status;
-}
-
-int ReadArchiveFrom(TReadMode mode, FILE* file, const std::string& fileText, const fs::path& destination) {
-  TArchiveReader r;
-  r.file = file;
-  const std::string readError = "cannot read " + fileText;
-
-  uint64_t size = 0;
-  TArchiveRange range;
-  if (!FileSize(r.file, &size) || !LocateArchive(r.file, size, &range)) {
-    return Fail(kExitUsage, readError + ": " + ErrnoText());
-  }
-  if (range.end - range.start < kTrailerSize) {
-    return FailCode("the archive is shorter than its 4-byte trailer", kExtractBodyChecksum);
-  }
-
-  // First pass: the body checksum, before anything is created.
-  r.bodyEnd = range.end - kTrailerSize;
-  RestartBody(&r, range.start);
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(kReadChunk, range.end - range.start)));
-  uint32_t reg = kRegisterStart;
-  for (size_t got; (got = ReadBody(&r, buffer.data(), buffer.size())) > 0;) {
-    reg = Crc32Update(buffer.data(), static_cast<int32_t>(got), reg);
-  }
-  uint8_t trailer[kTrailerSize];
-  if (r.ioError || std::fread(trailer, 1, kTrailerSize, r.file) != kTrailerSize) {
-    return Fail(kExitUsage, readError + ": " + ErrnoText());
-  }
-  const uint32_t stored = static_cast<uint32_t>(trailer[0]) | (static_cast<uint32_t>(trailer[1]) << 8) |
-                          (static_cast<uint32_t>(trailer[2]) << 16) |
-                          (static_cast<uint32_t>(trailer[3]) << 24);
-  if (stored != reg) {
-    return FailCode(std::string("the body checksum does not match: ") +
-                        (range.hasMarker ? "the archive is damaged"
-                                         : "no payload marker was found and the file is no archive"),
-                    kExtractBodyChecksum);
-  }
-
-  // Second pass: the entries.
-  RestartBody(&r, range.start);
-  TExtractTarget target;
-  target.destination = destination;
-  struct TTargetCloser {
-    TExtractTarget* t;
-    ~TTargetCloser() { CloseExtractTarget(t); }
-  } targetCloser{&target};
-  uint64_t entries = 0, bytes = 0;
-  std::string name;
-  while (r.position < r.bodyEnd) {
-    uint8_t lengthBytes[2];
-    uint8_t raw[kEntryHeaderSize];
-    if (ReadBody(&r, lengthBytes, 2) != 2) {
-      if (r.ioError) return Fail(kExitUsage, readError + ": " + ErrnoText());
-      return FailCode("an entry header runs past the end of the body", kExtractEntryFailed);
-    }
-    name.assign(lengthBytes[0] | (lengthBytes[1] << 8), '\0');
-    if (ReadBody(&r, reinterpret_cast<uint8_t*>(name.data()), name.size()) != name.size() ||
-        ReadBody(&r, raw, kEntryHeaderSize) != kEntryHeaderSize) {
-      if (r.ioError) return Fail(kExitUsage, readError + ": " + ErrnoText());
-      return FailCode("an entry header runs past the end of the body", kExtractEntryFailed);
-    }
-    const TEntryHeader h = UnpackEntryHeader(raw);
-    const std::string what = "entry " + Quoted(name) + ": ";
-    if (name.empty()) return FailCode("an entry has an empty name", kExtractEntryFailed);
-    if (h.storedSize > r.bodyEnd - r.position) {
-      return FailCode(what + "its stream runs past the end of the body", kExtractEntryFailed);
-    }
-
-    if (mode == TReadMode::List) {
-      TDosParts p;
-      DosStampToParts(h.timeStamp, &p);
-      std::printf("%10u %10u  %04d-%02d-%02d %02d:%02d:%02d  %s  %s\n", h.contentSize, h.storedSize,
-                  p.year, p.month, p.day, p.hour, p.minute, p.second,
-                  AttributeLetters(h.attributes).c_str(), PrintableText(name).c_str());
-      for (uint64_t left = h.storedSize; left > 0;) {
-        const size_t got = ReadBody(&r, buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
-        if (got == 0) return Fail(kExitUsage, readError + ": " + ErrnoText());
-        left -= got;
-      }
-      entries++;
-      bytes += h.contentSize;
-      continue;
-    }
-
-    // The setup's own rule: test refuses what extract (and the setup) would.
-    const TEntryNameProblem problem = CheckEntryName(name.data(), name.size());
-    if (problem != TEntryNameProblem::None) return FailCode(what + EntryNameProblemText(problem), kExtractEntryFailed);
-    TEntryFile out;
-    if (mode == TReadMode::Extract) {
-      std::string message;
-      const int32_t opened = OpenEntryFile(&target, name, &out, &message);
-      if (opened == kExtractEntryFailed) return FailCode(what + message, opened);
-      if (opened != 0) return Fail(kExitUsage, message + " (code " + std::to_string(opened) + ")");
-    }
-    TEntryIo io = {&r, h.storedSize, 0, out.file, false, 0, h.contentSize, false, kRegisterStart};
-    int32_t code = ApplyPatchStream(EmptyBaseRead, EmptyBaseSeek, nullptr, EntryWrite, &io,
-                                    EntryStreamRead, -1, &io, nullptr, nullptr);
-    if (r.ioError || io.writeError) {
-      const std::string message = r.ioError ? readError + ": " + ErrnoText()
-                                            : "cannot write " + PathText(out.target) + ": " + ErrnoText();
-      DiscardEntryFile(&target, &out);
-      return Fail(kExitUsage, message + " (code " + std::to_string(kExtractIoError) + ")");
-    }
-    // An empty file may be stored as four bytes that are read, not decoded.
-    if (h.contentSize == 0 && h.storedSize == 4 && code != 0 && !io.overflow) {
-      uint8_t rest[4];
-      const size_t left = static_cast<size_t>(io.remaining);
-      if (ReadBody(&r, rest, left) == left) {
-        io.readCount += left;
-        io.remaining = 0;
-        code = 0;
-      }
-    }
-    std::string failure;
-    if (io.overflow) {
-      failure = "its stream holds more than the content size of " + std::to_string(h.contentSize) + " bytes";
-    } else if (code != 0) {
-      failure = DecodeResultText(code);
-    } else if (io.readCount != h.storedSize) {
-      failure = "the stored size does not match its stream";
-    } else if (io.written != h.contentSize) {
-      failure = "the content size does not match";
-    } else if (io.reg != h.checksum) {
-      failure = "the content checksum does not match";
-    }
-    if (!failure.empty()) {
-      DiscardEntryFile(&target, &out);
-      return FailCode(what + failure, kExtractEntryFailed);
-    }
-    if (mode == TReadMode::Extract) {
-      std::string message;
-      if (!CommitEntryFile(&target, &out, h.timeStamp, h.attributes, &message)) {
-        return Fail(kExitUsage, message + " (code " + std::to_string(kExtractCannotCreate) + ")");
-      }
-    }
-    entries++;
-    bytes += h.contentSize;
-  }
-  if (mode == TReadMode::Test) {
-    std::printf("%s: %llu files, %llu bytes: all verified\n", fileText.c_str(),
-                static_cast<unsigned long long>(entries), static_cast<unsigned long long>(bytes));
-  } else if (mode == TReadMode::Extract) {
-    std::printf("extracted %llu files, %llu bytes, into %s\n", static_cast<unsigned long long>(entries),
-                static_cast<unsigned long long>(bytes), PathText(destination).c_str());
-  }
   return kExitOk;
 }

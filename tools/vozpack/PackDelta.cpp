@@ -44,6 +44,7 @@
 #include "VozDecode.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
+#include "VozReader.h"
 
 namespace {
 
@@ -600,15 +601,13 @@ const char* DecodeResultText(int32_t code) {
 
 namespace {
 
-// The first pass over a patch, sized as the setup sizes it: the reference
-// plus 256 KiB. -5 comes back only when everything else decoded and
-// verified (any later error replaces it), with the full output size in
-// *size; the output is then larger than this buffer.
-constexpr int64_t kExtraCapacity = 0x40000;
-
+// The first pass over a patch, sized by the reader's rule (the reference
+// plus 256 KiB, within the output limit). -5 comes back only when
+// everything else decoded and verified (any later error replaces it), with
+// the full output size in *size; the output is then larger than this buffer.
 int32_t ApplyFirstPass(const std::vector<uint8_t>& reference, const std::vector<uint8_t>& patch,
                        std::vector<uint8_t>* output, int32_t* size, bool* outOfMemory) {
-  const int64_t capacity = std::min<int64_t>(static_cast<int64_t>(reference.size()) + kExtraCapacity, INT32_MAX);
+  const int32_t capacity = FirstPatchCapacity(reference.size());
   *outOfMemory = false;
   try {
     output->assign(static_cast<size_t>(capacity), 0);
@@ -653,7 +652,10 @@ struct TFileSink {
 void VOZ_CDECL WriteToFile(const void* buffer, int32_t count, void* user) {
   TFileSink& s = *static_cast<TFileSink*>(user);
   if (s.failed || count <= 0) return;
-  if (std::fwrite(buffer, 1, static_cast<size_t>(count), s.file) != static_cast<size_t>(count)) s.failed = true;
+  if (!PatchOutputFits(static_cast<int64_t>(s.written) + count) ||
+      std::fwrite(buffer, 1, static_cast<size_t>(count), s.file) != static_cast<size_t>(count)) {
+    s.failed = true;
+  }
   s.written += static_cast<uint64_t>(count);
 }
 

@@ -74,32 +74,6 @@ struct TDosParts {
 };
 bool DosStampToParts(uint32_t stamp, TDosParts* parts);
 
-// ---- Locating the archive in a file -----------------------------------------
-
-// Where the archive lies in a file: behind the upper-case marker when there
-// is one (and, in a PE file with a certificate table that starts at or after
-// the archive and runs to the end of the file, up to that table), else the
-// whole file.
-struct TArchiveRange {
-  uint64_t start = 0;
-  uint64_t end = 0;
-  bool hasMarker = false;
-  bool signedFile = false;  // the end was set by a certificate table
-};
-
-// The 24-byte marker as a setup file carries it (upper case). Made from the
-// lower-case constant at run time, so this program's image holds no copy.
-const std::string& UpperCaseMarker();
-
-// Offset of the first upper-case marker in data, or -1.
-int64_t FindMarker(const uint8_t* data, size_t length);
-
-// The certificate table's file offset and size from PE headers, when data
-// (the first bytes of a file, at least its headers) is a PE image that names
-// one; false otherwise.
-bool FindCertificateTable(const uint8_t* head, size_t headLength, uint64_t* offset,
-                          uint64_t* size);
-
 // ---- Patches -----------------------------------------------------------------
 
 // The matcher's result before encoding: copy (base offset, length) and
