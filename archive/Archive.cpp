@@ -29,11 +29,10 @@ void CallPump(TPumpProc pump) {
   if (pump != nullptr) pump();
 }
 
-// The caller's pump, for the progress procedure handed to ExtractArchive
-// (which carries no context of its own). Set only during ExtractArchive.
-TPumpProc ProgressPump = nullptr;
-
-void VOZ_CDECL PumpOnProgress(const char* /*path*/, int32_t /*percent*/) { CallPump(ProgressPump); }
+// ExtractArchive's progress, pumping: user points at the caller's pump.
+void VOZ_CDECL PumpOnProgress(const char* /*path*/, int32_t /*percent*/, void* user) {
+  CallPump(*static_cast<const TPumpProc*>(user));
+}
 
 // Closes the handle once, on whichever path leaves the function first.
 struct TFileGuard {
@@ -158,9 +157,7 @@ bool ExtractPayloadFrom(const std::string& programPath, const std::string& desti
   }
   bool result = false;
   if (ioOk) {
-    ProgressPump = pump;
-    result = ExtractArchive(tempPath.c_str(), destination.c_str(), nullptr, PumpOnProgress) == 0;
-    ProgressPump = nullptr;
+    result = ExtractArchive(tempPath.c_str(), destination.c_str(), nullptr, PumpOnProgress, &pump) == 0;
   }
   // After ExtractArchive the copy is normally gone already.
   if (tempCreated) (void)DeleteFileA(tempPath.c_str());

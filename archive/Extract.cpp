@@ -164,6 +164,7 @@ struct TExtraction {
   int64_t archiveSize = 0;
   int32_t percent = 0;
   ArchiveProgressProc progress = nullptr;
+  void* progressUser = nullptr;
   std::set<std::string> folders;  // folders below the destination already checked
 };
 
@@ -171,7 +172,7 @@ TExtraction g_extraction;
 bool g_busy = false;  // an extraction or patch application is running
 
 void Report(const TExtraction* x, int32_t percent) {
-  if (x->progress != nullptr) x->progress(x->currentPath.c_str(), percent);
+  if (x->progress != nullptr) x->progress(x->currentPath.c_str(), percent, x->progressUser);
 }
 
 // ---- The archive file, for the reader -----------------------------------------
@@ -309,7 +310,7 @@ int32_t RunExtraction(TExtraction* x, const std::string& archivePath, const char
 }  // namespace
 
 int32_t ExtractArchive(const char* archivePath, const char* destination, const char* password,
-                       ArchiveProgressProc progress) {
+                       ArchiveProgressProc progress, void* progressUser) {
   if (g_busy) return kExtractCannotOpen;
   if (archivePath == nullptr || *archivePath == '\0') return kExtractCannotOpen;
   if (destination == nullptr || *destination == '\0') return kExtractCannotCreate;
@@ -333,6 +334,7 @@ int32_t ExtractArchive(const char* archivePath, const char* destination, const c
   TExtraction* x = &g_extraction;
   *x = TExtraction();
   x->progress = progress;
+  x->progressUser = progressUser;
   x->destination = dest;
   const int32_t result = RunExtraction(x, path, password);
 

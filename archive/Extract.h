@@ -12,8 +12,9 @@
 #include "VozReader.h"
 
 // Progress of an extraction: the entry's full destination path (zero-
-// terminated) and a percentage 0..100 of the archive consumed.
-typedef void(VOZ_CDECL* ArchiveProgressProc)(const char* path, int32_t percent);
+// terminated), a percentage 0..100 of the archive consumed, and the user
+// value given to ExtractArchive.
+typedef void(VOZ_CDECL* ArchiveProgressProc)(const char* path, int32_t percent, void* user);
 
 // ExtractArchive's result codes are the archive reader's (VozReader.h):
 // 0 kExtractOk, -1 kExtractCannotOpen, -2 kExtractCannotCreate,
@@ -28,7 +29,7 @@ typedef void(VOZ_CDECL* ArchiveProgressProc)(const char* path, int32_t percent);
 // and ".voz" is appended when it has no extension. Trailing "\" of
 // destination are ignored; a null or empty destination gives -2 before the
 // archive is touched. password may be null (no password); progress may be
-// null.
+// null; progressUser is handed to it unchanged.
 //
 // The archive file is consumed: it is deleted on every return once it was
 // opened (or an attempt to open it was made). Entry names that would leave
@@ -56,7 +57,7 @@ typedef void(VOZ_CDECL* ArchiveProgressProc)(const char* path, int32_t percent);
 // entry's path or "" when there was none. It must not start another
 // extraction or patch application (such a call returns -1 and does nothing).
 int32_t ExtractArchive(const char* archivePath, const char* destination, const char* password,
-                       ArchiveProgressProc progress);
+                       ArchiveProgressProc progress, void* progressUser = nullptr);
 
 // Rebuilds outputPath from referencePath and the patch at patchPath (a
 // command stream, VozDecode.h). True when the output file was written with

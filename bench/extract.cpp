@@ -149,8 +149,6 @@ void ChecksumWrite(const void* buffer, int32_t count, void* context) {
   e->written += count;
 }
 
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-
 // The same work as the extraction, minus the files. False on any mismatch.
 bool DecodeInMemory(Bytes* archive) {
   const size_t bodyLength = archive->size() - kTrailerSize;
@@ -162,7 +160,7 @@ bool DecodeInMemory(Bytes* archive) {
     ScrambleBytes(&state, body + at, n);
     reg = Crc32Update(body + at, static_cast<int32_t>(n), reg);
   }
-  if (reg != Le32(body + bodyLength)) return false;
+  if (reg != LoadLe32(body + bodyLength)) return false;
   size_t at = 0;
   while (at < bodyLength) {
     const size_t nameLength = body[at] | (body[at + 1] << 8);

@@ -170,8 +170,12 @@ void ExpectDatedFile(const std::string& path, uint32_t stamp, DWORD attributes) 
 
 // ---- Progress ------------------------------------------------------------
 
-std::vector<std::pair<std::string, int32_t>> g_progress;
-void RecordProgress(const char* path, int32_t percent) { g_progress.emplace_back(path, percent); }
+using TProgressCalls = std::vector<std::pair<std::string, int32_t>>;
+TProgressCalls g_progress;
+// user: the record of the calls (the extraction hands it back unchanged).
+void RecordProgress(const char* path, int32_t percent, void* user) {
+  static_cast<TProgressCalls*>(user)->emplace_back(path, percent);
+}
 
 // Independent of the code under test: the FPU's default rounding is to the
 // nearest, halves to even.
@@ -221,7 +225,7 @@ class ExtractTest : public ::testing::Test {
   // Writes the archive and extracts it into dest (or another folder).
   int32_t Extract(const Bytes& archive, const std::string& dest) {
     EXPECT_TRUE(WriteBytes(archive_, archive));
-    return ExtractArchive(archive_.c_str(), dest.c_str(), nullptr, RecordProgress);
+    return ExtractArchive(archive_.c_str(), dest.c_str(), nullptr, RecordProgress, &g_progress);
   }
   int32_t Extract(const Bytes& archive) { return Extract(archive, dest_); }
 
