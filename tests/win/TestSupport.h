@@ -9,6 +9,7 @@
 #include <shobjidl.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -211,6 +212,27 @@ inline std::vector<std::string> PendingDeletes(const std::string& folder, bool r
   }
   RegCloseKey(key);
   return found;
+}
+
+// The small drive the harness maps onto a 1 MiB tmpfs (tests/win/small-drive.sh)
+// and names in VOZ_SMALL_DRIVE: its root, or empty with *why set when there
+// is none (mapping it needs root) or the drive is larger than a test may
+// fill.
+inline std::string SmallDriveRoot(uint64_t* totalBytes, std::string* why) {
+  const char* drive = std::getenv("VOZ_SMALL_DRIVE");
+  ULARGE_INTEGER freeBytes, total;
+  const std::string root = drive != nullptr ? std::string(drive) + "\\" : std::string();
+  if (drive == nullptr || !GetDiskFreeSpaceExA(root.c_str(), &freeBytes, &total, nullptr)) {
+    *why = "no small drive to fill (VOZ_SMALL_DRIVE unset or not mapped; mounting a tmpfs needs root)";
+    return std::string();
+  }
+  // Never fill a real disk.
+  if (total.QuadPart > 16ull * 1024 * 1024) {
+    *why = root + " is not a small drive";
+    return std::string();
+  }
+  *totalBytes = total.QuadPart;
+  return root;
 }
 
 // ---- Processes --------------------------------------------------------------

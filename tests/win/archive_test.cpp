@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -113,19 +114,10 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Names in a folder, "." and ".." left out.
+// Names in a folder, "." and ".." left out, sorted.
 std::vector<std::string> ListFolder(const std::string& path) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA fd;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &fd);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::string name = fd.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(find, &fd));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
+  const std::set<std::string> names = voztest::Names(path);
+  return std::vector<std::string>(names.begin(), names.end());
 }
 
 // The pump counts its calls, split by whether the temporary copy exists at
@@ -146,9 +138,8 @@ class PayloadTest : public testing::Test {
  protected:
   void SetUp() override {
     InitArchiveModule();
-    char temp[MAX_PATH];
-    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
-    root = std::string(temp) + "voz_archive_" + std::to_string(GetCurrentProcessId()) + "_" +
+    ASSERT_FALSE(voztest::TempPath().empty());
+    root = voztest::TempPath() + "voz_archive_" + std::to_string(GetCurrentProcessId()) + "_" +
            testing::UnitTest::GetInstance()->current_test_info()->name();
     for (char& c : root) {
       if (c == '/') c = '_';  // parameterised test names
@@ -419,20 +410,16 @@ TEST_F(PayloadTest, MissingProgramFileFails) {
 // a drive letter onto a 1 MiB tmpfs (tests/win/small-drive.sh) and names it
 // in VOZ_SMALL_DRIVE.
 TEST_F(PayloadTest, FullDiskDuringCopyLeavesNoCopy) {
-  const char* drive = std::getenv("VOZ_SMALL_DRIVE");
-  ULARGE_INTEGER freeBytes, totalBytes;
-  const std::string driveRoot = drive != nullptr ? std::string(drive) + "\\" : std::string();
-  if (drive == nullptr ||
-      !GetDiskFreeSpaceExA(driveRoot.c_str(), &freeBytes, &totalBytes, nullptr)) {
-    GTEST_SKIP() << "no small drive (VOZ_SMALL_DRIVE unset or not mapped; mounting needs root)";
-  }
-  if (totalBytes.QuadPart > 16ull * 1024 * 1024) GTEST_SKIP() << driveRoot << " is not small";
+  uint64_t totalBytes = 0;
+  std::string why;
+  const std::string driveRoot = voztest::SmallDriveRoot(&totalBytes, &why);
+  if (driveRoot.empty()) GTEST_SKIP() << why;
 
   const std::string smallDest =
       driveRoot + "vozpayload_" + std::to_string(GetCurrentProcessId());
   RemoveTree(smallDest);
   ASSERT_TRUE(CreateDirectoryA(smallDest.c_str(), nullptr));
-  const TBytes content = Pattern(static_cast<size_t>(totalBytes.QuadPart) * 2, 4);
+  const TBytes content = Pattern(static_cast<size_t>(totalBytes) * 2, 4);
   const TBytes archive = MakeArchive({Entry("big.bin", content)});
   ASSERT_TRUE(WriteBytes(setup, Concat({Filler(100), Bytes(UpperMarker()), archive})));
   PumpTempPath = smallDest + "\\" + kTempName;

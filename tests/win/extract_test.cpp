@@ -17,6 +17,7 @@
 #include "VozEncode.h"
 #include "VozFormat.h"
 #include "LinkSupport.h"
+#include "ShortUtl.h"
 #include "TestSupport.h"
 
 using voztest::MakeHardLink;
@@ -184,27 +185,6 @@ int32_t ExpectedPercent(int64_t position, int64_t archiveSize) {
 }
 
 // ---- Fixture -------------------------------------------------------------
-
-// The small drive the harness maps onto a 1 MiB tmpfs (tests/win/small-drive.sh)
-// and names in VOZ_SMALL_DRIVE: its root, or empty with *why set when there
-// is none (mapping it needs root) or the drive is larger than a test may
-// fill.
-std::string SmallDriveRoot(uint64_t* totalBytes, std::string* why) {
-  const char* drive = std::getenv("VOZ_SMALL_DRIVE");
-  ULARGE_INTEGER freeBytes, total;
-  const std::string root = drive != nullptr ? std::string(drive) + "\\" : std::string();
-  if (drive == nullptr || !GetDiskFreeSpaceExA(root.c_str(), &freeBytes, &total, nullptr)) {
-    *why = "no small drive to fill (VOZ_SMALL_DRIVE unset or not mapped; mounting a tmpfs needs root)";
-    return std::string();
-  }
-  // Never fill a real disk.
-  if (total.QuadPart > 16ull * 1024 * 1024) {
-    *why = root + " is not a small drive";
-    return std::string();
-  }
-  *totalBytes = total.QuadPart;
-  return root;
-}
 
 class ExtractTest : public ::testing::Test {
  protected:
@@ -843,7 +823,7 @@ TEST_F(ExtractTest, EntryLongerThanDeclaredStopsThere) {
 TEST_F(ExtractTest, FullDiskKeepsTheOldFile) {
   uint64_t totalBytes = 0;
   std::string why;
-  const std::string driveRoot = SmallDriveRoot(&totalBytes, &why);
+  const std::string driveRoot = voztest::SmallDriveRoot(&totalBytes, &why);
   if (driveRoot.empty()) GTEST_SKIP() << why;
   const std::string folder = driveRoot + "vozkeep_" + std::to_string(GetCurrentProcessId());
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
@@ -882,7 +862,7 @@ TEST_F(ExtractTest, FullDiskKeepsTheOldFile) {
 TEST_F(ExtractTest, FullDiskIsAnOutputError) {
   uint64_t totalBytes = 0;
   std::string why;
-  const std::string driveRoot = SmallDriveRoot(&totalBytes, &why);
+  const std::string driveRoot = voztest::SmallDriveRoot(&totalBytes, &why);
   if (driveRoot.empty()) GTEST_SKIP() << why;
   // Never fill a real disk.
 
