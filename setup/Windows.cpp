@@ -394,12 +394,28 @@ void DrawTransparentBitmap(HDC dc, HBITMAP bitmap, int16_t x, int16_t y, COLORRE
     BitBlt(source.dc, 0, 0, w, h, save.dc, 0, 0, SRCCOPY);
 }
 
+// After a change of the main or the status window's place in the z-order.
+// Windows keeps an owned window above its owner by itself. Wine, when busy,
+// may bring the main window to the front over the status window late, after
+// a page has ended and the status window was raised: it is put back here.
+static void KeepStatusAboveMain(const WINDOWPOS* pos) {
+    if (!StatusWindow || !MainWindow || (pos->flags & SWP_NOZORDER)) return;
+    for (HWND w = GetWindow(MainWindow, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT))
+        if (w == StatusWindow) {
+            RaiseStatusWindow();
+            return;
+        }
+}
+
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_ERASEBKGND && EraseMainWindow(window, reinterpret_cast<HDC>(wParam))) return 1;
     const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
     switch (message) {
     case WM_PAINT:
         PaintMainWindow(window);
+        break;
+    case WM_WINDOWPOSCHANGED:
+        KeepStatusAboveMain(reinterpret_cast<const WINDOWPOS*>(lParam));
         break;
     case WM_TIMER:
         ShowNextSlide(window);
@@ -413,7 +429,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return result;
 }
 
-INT_PTR CALLBACK StatusDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+INT_PTR CALLBACK StatusDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         InitStatusWindow(window);
@@ -424,6 +440,9 @@ INT_PTR CALLBACK StatusDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         else
             ProgressTick(window);
         return TRUE;
+    case WM_WINDOWPOSCHANGED:
+        KeepStatusAboveMain(reinterpret_cast<const WINDOWPOS*>(lParam));
+        return FALSE;
     case WM_HSCROLL:
         KillTimer(window, kFadeTimerId);
         ApplyMusicLevel(static_cast<int>(SendItem(window, IDC_STATUS_VOLUME, TBM_GETPOS, 0, 0)));
