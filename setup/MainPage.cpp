@@ -188,27 +188,8 @@ double FreeDiskSpaceMB(const std::string& path) {
     return static_cast<double>(clusterSize) / 1024.0 * static_cast<double>(freeClusters) / 1024.0;
 }
 
-bool FolderExists(const std::string& path) {
-    // Over-long paths and embedded zero bytes would name some other folder.
-    if (!PathFitsAnsiCall(path)) return false;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-void ForceFolders(const std::string& path) {
-    if (path.empty() || path.find('\0') != std::string::npos) return;
-    std::string folder = path;
-    if (folder.back() == '\\') folder.pop_back();
-    if (folder.size() < 3) return;  // a bare drive
-    if (FolderExists(folder)) return;
-    const std::string parent = FilePathPart(folder);
-    if (parent == folder) return;
-    ForceFolders(parent);
-    /* ok = */ (void)CreateDirectoryA(folder.c_str(), nullptr);
-}
-
 std::string CreateDestinationFolder(const std::string& path) {
     /* ok = */ (void)CreateOpenDirectory(path);
-    ForceFolders(path);  // whatever the first attempt left missing
-    return FolderExists(path) ? path : std::string();
+    CreateFolderChain(path);  // whatever the first attempt left missing
+    return FolderPresent(path) ? path : std::string();
 }

@@ -157,10 +157,6 @@ INT_PTR CALLBACK MainPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
 // Free space of the drive holding path in MB of 1,048,576 bytes; -1.0 when
 // the drive cannot be queried.
 double FreeDiskSpaceMB(const std::string& path);
-// The path names an existing folder.
-bool FolderExists(const std::string& path);
-// Creates path and its missing parents with default security; reports nothing.
-void ForceFolders(const std::string& path);
 // Makes sure path exists (open to everyone where the system has access
 // lists); path on success, empty on failure.
 std::string CreateDestinationFolder(const std::string& path);

@@ -790,15 +790,15 @@ TEST_F(PagesTest, DestinationFolderIsCreatedWithItsParents) {
     EXPECT_GT(RefusedFolders, 0);
     SetCreateFolderProc(nullptr);
 
-    // The fall-back alone.
-    ForceFolders(folder_ + "\\g\\h\\i\\");
+    // The fall-back alone (ShortUtl's chain).
+    CreateFolderChain(folder_ + "\\g\\h\\i\\");
     EXPECT_TRUE(voztest::FolderExists(folder_ + "\\g\\h\\i"));
-    ForceFolders("C:\\");
-    ForceFolders("");
-    EXPECT_TRUE(FolderExists(folder_ + "\\g\\h\\i\\"));
-    EXPECT_FALSE(FolderExists(folder_ + "\\file"));
-    EXPECT_FALSE(FolderExists(folder_ + "\\nothing"));
-    EXPECT_FALSE(FolderExists(std::string(300, 'a')));
+    CreateFolderChain("C:\\");
+    CreateFolderChain("");
+    EXPECT_TRUE(FolderPresent(folder_ + "\\g\\h\\i\\"));
+    EXPECT_FALSE(FolderPresent(folder_ + "\\file"));
+    EXPECT_FALSE(FolderPresent(folder_ + "\\nothing"));
+    EXPECT_FALSE(FolderPresent(std::string(300, 'a')));
 }
 
 // ==== Finish page =====================================================================
