@@ -261,65 +261,57 @@ def audit(path, tables, report_only):
             offences.append("declares %s %d.%d, above its floor %d.%d"
                             % (label, version[0], version[1], max_declared[0], max_declared[1]))
 
-    need9x, neednt = 0, 0          # the newest release each line needs
-    lacks9x, lacksnt = False, False
+    need = {"9x": 0, "nt": 0}           # the newest release each line needs
+    lacks = {"9x": False, "nt": False}  # a line with no release that has it
+
+    def count(r9x, rnt):
+        for line, rank in (("9x", r9x), ("nt", rnt)):
+            if rank is None:
+                lacks[line] = True
+            else:
+                need[line] = max(need[line], rank)
+
+    def too_new(r9x, rnt, row):
+        """The lines whose floor comes before the release that exports it."""
+        late = []
+        if floor9x_rank is not None and (r9x is None or r9x > floor9x_rank):
+            late.append("9x: %s" % shown(row["win9x"]))
+        if rnt is None or rnt > floornt_rank:
+            late.append("NT: %s" % shown(row["nt"]))
+        return late
+
     stubs = []
     dll_names = sorted({d.lower() for d, _, _ in imports})
     for dll in dll_names:
         entry = tables.dlls.get(dll)
         if entry is None:
             offences.append("needs %s, which no supported Windows has" % dll)
-            lacks9x = lacksnt = True
+            count(None, None)
             continue
-        r9x, rnt, row = entry
-        if r9x is None:
-            lacks9x = True
-        else:
-            need9x = max(need9x, r9x)
-        if rnt is None:
-            lacksnt = True
-        else:
-            neednt = max(neednt, rnt)
-        if floor9x_rank is not None and (r9x is None or r9x > floor9x_rank):
-            offences.append("needs %s, which Windows %s lacks (9x: %s)"
-                            % (dll, floor9x, shown(row["win9x"])))
-        if rnt is None or rnt > floornt_rank:
-            offences.append("needs %s, which NT %s lacks (NT: %s)"
-                            % (dll, floornt, shown(row["nt"])))
+        count(entry[0], entry[1])
+        late = too_new(*entry)
+        if late:
+            offences.append("needs %s, which its floor lacks (%s)" % (dll, ", ".join(late)))
 
     for dll, func, delayed in sorted(set(imports), key=lambda t: (t[0].lower(), t[1])):
         tag = "%s!%s%s" % (dll, func, " (delay-loaded)" if delayed else "")
         entry = tables.functions.get((dll.lower(), func))
         if entry is None:
             offences.append("imports %s, which the table does not list" % tag)
-            lacks9x = lacksnt = True
+            count(None, None)
             continue
-        r9x, rnt, row = entry
-        if r9x is None:
-            lacks9x = True
-        else:
-            need9x = max(need9x, r9x)
-        if rnt is None:
-            lacksnt = True
-        else:
-            neednt = max(neednt, rnt)
-        if "stub" in row.get("note", "").lower().split():
+        count(entry[0], entry[1])
+        if "stub" in entry[2].get("note", "").lower().split():
             stubs.append(func)
-        if report_only:
-            continue
-        late = []
-        if floor9x_rank is not None and (r9x is None or r9x > floor9x_rank):
-            late.append("9x: %s" % shown(row["win9x"]))
-        if rnt is None or rnt > floornt_rank:
-            late.append("NT: %s" % shown(row["nt"]))
-        if late:
+        late = too_new(*entry)
+        if late and not report_only:
             offences.append("imports %s, newer than its floor (%s)" % (tag, ", ".join(late)))
 
     if report_only:
         # The oldest releases it loads on, whatever its floor.
-        nt = "no NT release" if lacksnt else "NT %s or later" % RELEASES_NT[neednt]
+        nt = "no NT release" if lacks["nt"] else "NT %s or later" % RELEASES_NT[need["nt"]]
         if floor9x is not None:
-            nt += ", " + ("no 9x release" if lacks9x else "Windows %s or later" % RELEASES_9X[need9x])
+            nt += ", " + ("no 9x release" if lacks["9x"] else "Windows %s or later" % RELEASES_9X[need["9x"]])
         declared_text = "subsystem %d.%d, OS %d.%d" % (pe.subsys_major, pe.subsys_minor,
                                                       pe.os_major, pe.os_minor)
         print("%s: %s %s, %s, %d imports from %d DLLs: loads on %s"
