@@ -24,6 +24,9 @@
 #include "VozDecode.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
+#include "PackCompress.h"
+#include "PackDelta.h"
+#include "PackDosTime.h"
 #include "VozPack.h"
 #include "VozReader.h"
 

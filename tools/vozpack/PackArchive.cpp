@@ -1,7 +1,9 @@
-// Setup files and archives: pack a folder, and list, test or extract what a
-// setup file or bare archive carries. The archive's layout, scrambling and
-// entry streams come from the codec core; this file only decides what goes
-// in and moves bytes between files.
+// vozpack pack: the folder's files read and encoded in batches, their
+// blocks compressed on several threads, the archive written behind the stub.
+// The archive's layout, scrambling and entry streams come from the codec
+// core; this file only decides what goes in and moves bytes between files.
+#include "PackArchive.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,11 +12,13 @@
 #include <system_error>
 
 #include "CRC_32.h"
-#include "PackCommands.h"
+#include "PackReport.h"
+#include "PackWalk.h"
 #include "Scramble.h"
 #include "VozDecode.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
+#include "VozPack.h"
 #include "VozReader.h"
 
 namespace {
@@ -29,185 +33,6 @@ constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
 constexpr size_t kBatchFiles = 4096;
 
 std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 19)) >> 20) + " MiB"; }
-
-// A name in a message, quoted, and shortened when it would not fit a line.
-std::string Quoted(const std::string& name) { return "\"" + ShortenedText(PrintableText(name)) + "\""; }
-
-// ---- Walking the folder -------------------------------------------------------
-
-struct TSourceFile {
-  std::string name;  // archive name, "\" separators
-  fs::path path;
-  uint64_t size;
-  uint32_t stamp;
-  uint32_t attributes;
-};
-
-struct TWalk {
-  std::vector<TSourceFile> files;
-  std::vector<fs::path> ancestors;  // canonical folders from the root down
-  fs::path root;                    // the packed folder, canonical
-  // Every folder walked so far, by what it is on disk, with its name: a
-  // folder reached again through a link is not packed twice, so links
-  // cannot multiply the entries.
-  std::map<TFileIdentity, std::string> folders;
-  fs::path skip;                    // the output file, if it lies inside
-  std::string error;
-  bool nonAsciiWarned = false;
-};
-
-bool SamePath(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  return !a.empty() && !b.empty() && fs::equivalent(a, b, ec) && !ec;
-}
-
-bool IsInside(const fs::path& path, const fs::path& folder) {
-  const fs::path relative = path.lexically_relative(folder);
-  return !relative.empty() && *relative.begin() != "..";
-}
-
-// A link whose target lies outside the packed folder: its content is packed
-// all the same, but the user should know.
-void WarnIfLinkLeaves(const fs::path& child, const TWalk& w) {
-  std::error_code ec;
-  if (!fs::is_symlink(fs::symlink_status(child, ec))) return;
-  const fs::path target = fs::canonical(child, ec);
-  if (ec || IsInside(target, w.root)) return;
-  Warn(PathText(child) + " is a link to " + PathText(target) + ", outside " + PathText(w.root) +
-       ": what it points to is packed");
-}
-
-// Adds the files below folder; false with w->error set on a refusal.
-// *found counts the files added at or below folder.
-bool WalkFolder(const fs::path& folder, const std::string& prefix, TWalk* w, size_t* found) {
-  std::error_code ec;
-  const fs::path canonical = fs::canonical(folder, ec);
-  if (ec) {
-    w->error = "cannot read folder " + PathText(folder) + ": " + ec.message();
-    return false;
-  }
-  if (prefix.empty()) w->root = canonical;
-  TFileIdentity id;
-  if (FileIdentityOf(folder, &id)) w->folders.emplace(id, prefix);
-  w->ancestors.push_back(canonical);
-  std::vector<fs::path> children;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    children.push_back(it->path());
-  }
-  if (ec) {
-    w->error = "cannot read folder " + PathText(folder) + ": " + ec.message();
-    return false;
-  }
-  std::sort(children.begin(), children.end());  // warnings in a stable order
-
-  size_t below = 0;
-  bool hasSubfolder = false;
-  for (const fs::path& child : children) {
-    std::string component;
-    if (!ComponentToName(child.filename(), &component)) {
-      w->error = PathText(child) + ": the name has no form in the ANSI code page";
-      return false;
-    }
-    const std::string name = prefix.empty() ? component : prefix + "\\" + component;
-    if (component.find('\\') != std::string::npos) {
-      w->error = Quoted(name) + " holds a backslash, which the setup reads as a folder separator";
-      return false;
-    }
-    const fs::file_status st = fs::status(child, ec);
-    if (ec || !fs::exists(st)) {
-      Warn("skipped " + PathText(child) + ": a link to nothing");
-      ec.clear();
-      continue;
-    }
-    if (fs::is_directory(st)) {
-      hasSubfolder = true;
-      const fs::path target = fs::canonical(child, ec);
-      if (ec) {
-        w->error = "cannot read folder " + PathText(child) + ": " + ec.message();
-        return false;
-      }
-      if (std::find(w->ancestors.begin(), w->ancestors.end(), target) != w->ancestors.end()) {
-        w->error = PathText(child) + " links back to a folder above it (a loop)";
-        return false;
-      }
-      TFileIdentity childId;
-      if (FileIdentityOf(child, &childId)) {
-        const auto seen = w->folders.find(childId);
-        if (seen != w->folders.end()) {
-          Warn("skipped " + PathText(child) + ": the same folder as " + Quoted(seen->second) +
-               ", which is packed already");
-          continue;
-        }
-      }
-      WarnIfLinkLeaves(child, *w);
-      if (!WalkFolder(child, name, w, &below)) return false;
-      continue;
-    }
-    if (!fs::is_regular_file(st)) {
-      Warn("skipped " + PathText(child) + ": not a regular file");
-      continue;
-    }
-    if (SamePath(child, w->skip)) {
-      Warn("skipped " + PathText(child) + ": it is the output file");
-      continue;
-    }
-    if (name.size() > kMaxNameLength) {
-      w->error = "the name of " + PathText(child) + " is longer than 65,535 bytes";
-      return false;
-    }
-    const TEntryNameProblem problem = CheckEntryName(name.data(), name.size());
-    if (problem != TEntryNameProblem::None) {
-      w->error = Quoted(name) + " cannot be extracted on Windows: " + EntryNameProblemText(problem);
-      return false;
-    }
-    WarnIfLinkLeaves(child, *w);
-    TSourceFile f;
-    f.name = name;
-    f.path = child;
-    f.size = fs::file_size(child, ec);
-    if (ec || !FileDosStamp(child, &f.stamp)) {
-      w->error = "cannot read " + PathText(child) + ": " + (ec ? ec.message() : ErrnoText());
-      return false;
-    }
-    if (f.size > kMaxEntrySize) {
-      w->error = PathText(child) + " is 2 GiB or larger, more than an archive entry can hold";
-      return false;
-    }
-    f.attributes = 0x20 | (FileIsWritable(child) ? 0 : 0x01);
-    w->files.push_back(std::move(f));
-    below++;
-  }
-  w->ancestors.pop_back();
-  if (below == 0 && !hasSubfolder && !prefix.empty()) {
-    Warn("folder " + Quoted(prefix) + " holds no files; empty folders cannot be carried");
-  }
-  *found += below;
-  return true;
-}
-
-void WarnAboutNames(const std::vector<TSourceFile>& files) {
-  // Windows compares names without regard to letter case.
-  std::map<std::string, const std::string*> folded;
-  bool nonAscii = false;
-  for (const TSourceFile& f : files) {
-    std::string key = f.name;
-    for (char& c : key) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-    }
-    auto [it, added] = folded.emplace(key, &f.name);
-    if (!added) {
-      Warn(Quoted(*it->second) + " and " + Quoted(f.name) +
-           " differ only in letter case: on Windows the later one replaces the earlier");
-    }
-    for (unsigned char c : f.name) nonAscii = nonAscii || c >= 0x80;
-  }
-#ifndef _WIN32
-  if (nonAscii) {
-    Warn("some names hold non-ASCII bytes; they are stored as they are, and the setup reads "
-         "them in its ANSI code page");
-  }
-#endif
-}
 
 // ---- Progress -----------------------------------------------------------------------
 
@@ -322,37 +147,6 @@ bool WriteAll(FILE* f, const void* data, size_t length) {
 
 }  // namespace
 
-// ---- Shared helpers ----------------------------------------------------------------------------
-
-uint32_t DosStampFromParts(int year, int month, int day, int hour, int minute, int second) {
-  if (year < 1980) return (((0u << 9) | (1u << 5) | 1u) << 16);
-  if (year > 2107) {
-    return (((127u << 9) | (12u << 5) | 31u) << 16) | ((23u << 11) | (59u << 5) | 29u);
-  }
-  const uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) |
-                        (static_cast<uint32_t>(month) << 5) | static_cast<uint32_t>(day);
-  // A leap second still lands inside the minute.
-  const uint32_t half = static_cast<uint32_t>(std::min(second, 59) / 2);
-  const uint32_t time = (static_cast<uint32_t>(hour) << 11) |
-                        (static_cast<uint32_t>(minute) << 5) | half;
-  return (date << 16) | time;
-}
-
-bool DosStampToParts(uint32_t stamp, TDosParts* p) {
-  const uint32_t date = stamp >> 16, time = stamp & 0xFFFF;
-  p->year = static_cast<int>(date >> 9) + 1980;
-  p->month = static_cast<int>((date >> 5) & 15);
-  p->day = static_cast<int>(date & 31);
-  p->hour = static_cast<int>(time >> 11);
-  p->minute = static_cast<int>((time >> 5) & 63);
-  p->second = static_cast<int>(time & 31) * 2;
-  static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (p->month < 1 || p->month > 12 || p->day < 1 || p->day > kDays[p->month - 1]) return false;
-  const bool leap = (p->year % 4 == 0 && p->year % 100 != 0) || p->year % 400 == 0;
-  if (p->month == 2 && p->day == 29 && !leap) return false;
-  return p->hour <= 23 && p->minute <= 59 && p->second <= 58;
-}
-
 // ---- pack ------------------------------------------------------------------------------------
 
 int PackCommand(const TPackRequest& request) {
@@ -371,36 +165,32 @@ int PackCommand(const TPackRequest& request) {
     }
   }
 
-  TWalk walk;
-  walk.skip = request.out;
-  size_t found = 0;
-  if (!WalkFolder(request.folder, "", &walk, &found)) return Fail(kExitUsage, walk.error);
-  std::sort(walk.files.begin(), walk.files.end(),
-            [](const TSourceFile& a, const TSourceFile& b) { return a.name < b.name; });
-  WarnAboutNames(walk.files);
-  if (walk.files.empty()) Warn(PathText(request.folder) + " holds no files: the archive is empty");
+  std::vector<TSourceFile> files;
+  std::string walkError;
+  if (!WalkPackFolder(request.folder, request.out, &files, &walkError)) return Fail(kExitUsage, walkError);
+  if (files.empty()) Warn(PathText(request.folder) + " holds no files: the archive is empty");
 
   TProgress progress;
   progress.enabled = StderrIsTerminal();
   progress.start = progress.last = std::chrono::steady_clock::now();
-  for (const TSourceFile& f : walk.files) progress.total += f.size;
+  for (const TSourceFile& f : files) progress.total += f.size;
 
   std::vector<uint8_t> body;
   // The body never grows past the input and its headers (a stored block
   // only adds its header), so it is never moved while it grows.
   uint64_t bound = kTrailerSize;
-  for (const TSourceFile& f : walk.files) {
+  for (const TSourceFile& f : files) {
     bound += 2 + f.name.size() + kEntryHeaderSize + f.size + (f.size / kMaxBlockDecoded + 1) * 32 + 16;
   }
   body.reserve(static_cast<size_t>(std::min<uint64_t>(bound, kMaxArchiveSize + 64)));
-  for (size_t first = 0; first < walk.files.size();) {
+  for (size_t first = 0; first < files.size();) {
     size_t last = first;
     uint64_t bytes = 0;
-    while (last < walk.files.size() && (last == first || (bytes < kBatchBytes && last - first < kBatchFiles))) {
-      bytes += walk.files[last].size;
+    while (last < files.size() && (last == first || (bytes < kBatchBytes && last - first < kBatchFiles))) {
+      bytes += files[last].size;
       last++;
     }
-    const int status = PackBatch(walk.files, first, last, request.compress, &progress, &body);
+    const int status = PackBatch(files, first, last, request.compress, &progress, &body);
     if (status != kExitOk) {
       EndProgress(&progress);
       return status;

@@ -3,6 +3,8 @@
 // zlib's compress2 otherwise. Blocks are independent, so they are made on
 // worker threads; each block's bytes depend only on its input and the
 // options, never on which thread made it or when.
+#include "PackCompress.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -10,7 +12,7 @@
 #include "CRC_32.h"
 #include "VozEncode.h"
 #include "VozFormat.h"
-#include "VozPack.h"
+#include "PackPlatform.h"
 
 #ifdef VOZPACK_HAVE_LIBDEFLATE
 #include <libdeflate.h>

@@ -31,6 +31,8 @@
 // The commands are then written twice, with the narrowest offset fields and
 // with four-byte ones (whose upper bytes and the zero after them repeat from
 // copy to copy, which suits some files), and the smaller patch is kept.
+#include "PackDelta.h"
+
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -39,7 +41,8 @@
 #include <new>
 
 #include "CRC_32.h"
-#include "PackCommands.h"
+#include "PackReport.h"
+#include "VozPack.h"
 #include "PackDeltaSuffix.h"
 #include "VozDecode.h"
 #include "VozEncode.h"

@@ -1,4 +1,6 @@
 // The command line of vozpack.
+#include "VozPack.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -13,7 +13,7 @@
 #include <new>
 #include <random>
 
-#include "VozPack.h"
+#include "PackDosTime.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "VozCall.h"
+
 namespace fs = std::filesystem;
 
 // fopen for a path of either kind.
@@ -127,3 +129,9 @@ bool StderrIsTerminal();
 // Removes the temp file of a pack in flight when the user interrupts it.
 void WatchInterrupt(const fs::path& tempPath);
 void UnwatchInterrupt();
+
+// ---- Threads ------------------------------------------------------------------
+
+// Runs work(i) for every i below count on up to threads threads (0: one per
+// core), the calling thread among them; returns when all are done.
+void ParallelFor(size_t count, int threads, void(VOZ_CDECL* work)(size_t index, void* user), void* user);

@@ -6,15 +6,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "PackDelta.h"
+#include "PackDosTime.h"
 #include "PackReport.h"
 #include "Scramble.h"
 #include "VozPack.h"
 #include "VozReader.h"
 
 namespace {
-
-// A name in a message, quoted, and shortened when it would not fit a line.
-std::string Quoted(const std::string& name) { return "\"" + ShortenedText(PrintableText(name)) + "\""; }
 
 std::string AttributeLetters(uint32_t a) {
   std::string s = "----";

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "PackPlatform.h"
 #include "VozPack.h"
 
 int Fail(int status, const std::string& message) {
@@ -16,3 +17,5 @@ int FailCode(const std::string& what, int32_t code) {
 }
 
 void Warn(const std::string& message) { std::fprintf(stderr, "vozpack: warning: %s\n", message.c_str()); }
+
+std::string Quoted(const std::string& name) { return "\"" + ShortenedText(PrintableText(name)) + "\""; }

@@ -10,3 +10,6 @@ int Fail(int status, const std::string& message);
 int FailCode(const std::string& what, int32_t code);
 // "vozpack: warning: message" on stderr.
 void Warn(const std::string& message);
+// A name in a message: quoted, made printable, and shortened when it would
+// not fit a line.
+std::string Quoted(const std::string& name);
