@@ -73,10 +73,6 @@ int64_t VOZ_CDECL ReadProgramAt(uint64_t offset, void* buffer, uint32_t count, v
 
 void VOZ_CDECL PumpOnSearchChunk(void* user) { CallPump(static_cast<TProgramFile*>(user)->pump); }
 
-bool PathFits(const std::string& path) {
-  return !path.empty() && path.size() < MAX_PATH && path.find('\0') == std::string::npos;
-}
-
 // The temporary copy must land in the destination and nowhere else: a link
 // of its name, left there by whoever could write the folder, would have the
 // copy written over its target (and, where links are Unix links under Wine,
@@ -116,7 +112,7 @@ bool ExtractPayloadFrom(const std::string& programPath, const std::string& desti
                         TPumpProc pump) {
   if (Marker.size() != static_cast<size_t>(kMarkerLength)) return false;  // not initialised
   const std::string tempPath = destination + "\\" + kSetupTempName;
-  if (!PathFits(programPath) || destination.empty() || !PathFits(tempPath)) return false;
+  if (!PathFitsAnsiCall(programPath) || destination.empty() || !PathFitsAnsiCall(tempPath)) return false;
 
   // Open the program file, find the archive, copy it beside the destination.
   // One I/O result for the whole group: the first failure ends it.
