@@ -317,6 +317,7 @@ struct TWindowQuery {
   const char* cls;
   const char* title;  // null: any
   bool visibleOnly;
+  HWND except;  // a window that does not count (null: none)
   HWND found;
 };
 
@@ -325,8 +326,8 @@ inline BOOL CALLBACK MatchTopWindow(HWND wnd, LPARAM context) {
   DWORD pid = 0;
   GetWindowThreadProcessId(wnd, &pid);
   char cls[128] = {};
-  if (pid != q->pid || (q->visibleOnly && !IsWindowVisible(wnd)) || !GetClassNameA(wnd, cls, sizeof cls) ||
-      strcmp(cls, q->cls) != 0)
+  if (wnd == q->except || pid != q->pid || (q->visibleOnly && !IsWindowVisible(wnd)) ||
+      !GetClassNameA(wnd, cls, sizeof cls) || strcmp(cls, q->cls) != 0)
     return TRUE;
   if (q->title != nullptr) {
     char title[256] = {};
@@ -340,8 +341,16 @@ inline BOOL CALLBACK MatchTopWindow(HWND wnd, LPARAM context) {
 // A top-level window of process pid with class cls (and, when given, the
 // title); with visibleOnly a hidden one does not count. Null when none.
 inline HWND FindTopWindow(DWORD pid, const char* cls, const char* title = nullptr, bool visibleOnly = false) {
-  TWindowQuery q{pid, cls, title, visibleOnly, nullptr};
+  TWindowQuery q{pid, cls, title, visibleOnly, nullptr, nullptr};
   EnumWindows(MatchTopWindow, reinterpret_cast<LPARAM>(&q));
+  return q.found;
+}
+
+// A dialog of this thread titled title, other than except; with visibleOnly
+// a hidden one does not count. Null when none.
+inline HWND FindThreadDialog(const char* title, HWND except = nullptr, bool visibleOnly = false) {
+  TWindowQuery q{GetCurrentProcessId(), "#32770", title, visibleOnly, except, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), MatchTopWindow, reinterpret_cast<LPARAM>(&q));
   return q.found;
 }
 

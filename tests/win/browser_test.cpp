@@ -435,12 +435,8 @@ TEST_F(SearchBoxTest, StopsARunningHelperBeforeReplacingIt) {
   CreateDirectoryA(vendor.c_str(), nullptr);
 
   ASSERT_TRUE(CopyFileA(WinePath(VOZ_SEEKBOX_EXE).c_str(), installed.c_str(), FALSE));
-  std::string command = "\"" + installed + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION helper{};
-  ASSERT_TRUE(CreateProcessA(installed.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &helper));
+  voztest::TProcess helper(installed, "");
+  ASSERT_TRUE(helper.started);
   // The helper holds its lock once its window is up.
   bool running = false;
   for (int i = 0; i < 200 && !running; ++i) {
@@ -460,7 +456,7 @@ TEST_F(SearchBoxTest, StopsARunningHelperBeforeReplacingIt) {
     const DWORD start = GetTickCount();
     InstallSearchBoxHelper(dest_, vendor);
     const DWORD elapsed = GetTickCount() - start;
-    EXPECT_EQ(WaitForSingleObject(helper.hProcess, 5000), WAIT_OBJECT_0) << "the helper did not quit";
+    EXPECT_NE(helper.Wait(5000), DWORD{STILL_ACTIVE}) << "the helper did not quit";
     EXPECT_LT(elapsed, 9000u) << "the wait did not end when the lock went";
     EXPECT_FALSE(FileExists(lock));
     EXPECT_EQ(VersionOf(installed), std::to_string(major) + "." + std::to_string(minor + 1));
@@ -470,10 +466,9 @@ TEST_F(SearchBoxTest, StopsARunningHelperBeforeReplacingIt) {
     EXPECT_EQ(run->data, Sz(installed));
     EXPECT_TRUE(WaitForFile(installed + ".started", 15000));
   }
-  if (WaitForSingleObject(helper.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(helper.hProcess, 1);
-  WaitForSingleObject(helper.hProcess, 5000);
-  CloseHandle(helper.hThread);
-  CloseHandle(helper.hProcess);
+  // Ended before its program file is deleted.
+  if (helper.Wait(0) == STILL_ACTIVE) TerminateProcess(helper.pi.hProcess, 1);
+  helper.Wait(5000);
   DeleteFileA(lock.c_str());
   DeleteFileA((installed + ".started").c_str());
   EXPECT_TRUE(DeleteWaiting(installed)) << "the helper stand-in stays in the shared vendor folder";

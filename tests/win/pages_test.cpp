@@ -135,28 +135,9 @@ struct TDriver {
 };
 TDriver* Active = nullptr;
 
-struct TFind {
-    std::string title;
-    HWND except;
-    HWND found;
-};
-BOOL CALLBACK FindDialogProc(HWND window, LPARAM param) {
-    auto* f = reinterpret_cast<TFind*>(param);
-    char cls[64] = {};
-    char title[256] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    GetWindowTextA(window, title, sizeof title);
-    if (window != f->except && std::string(cls) == "#32770" && title == f->title) {
-        f->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
 // A dialog of this thread with this title, other than except.
 HWND FindDialog(const std::string& title, HWND except = nullptr) {
-    TFind f{title, except, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), FindDialogProc, reinterpret_cast<LPARAM>(&f));
-    return f.found;
+    return voztest::FindThreadDialog(title.c_str(), except);
 }
 
 BOOL CALLBACK CollectDialogsProc(HWND window, LPARAM param) {

@@ -192,9 +192,8 @@ struct TInstallation {
   // where: a tag for the folder name. elsewhere: the association and the
   // browser button name another installation's program.
   void Make(const char* where, bool elsewhere = false) {
-    char temp[MAX_PATH + 1] = {};
-    ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
-    folder = std::string(temp) + "voz remover " + where + " " + std::to_string(GetCurrentProcessId());
+    ASSERT_FALSE(voztest::TempPath().empty());
+    folder = voztest::TempPath() + "voz remover " + where + " " + std::to_string(GetCurrentProcessId());
     RemoveTree(folder);
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
     for (const std::string& item : InstalledItems()) {
@@ -262,9 +261,7 @@ struct TInstallation {
 
   // The vendor's other product, installed in a folder of its own.
   void InstallOtherProduct() {
-    char temp[MAX_PATH + 1] = {};
-    GetTempPathA(MAX_PATH, temp);
-    otherFolder = std::string(temp) + "voz remover other " + std::to_string(GetCurrentProcessId());
+    otherFolder = voztest::TempPath() + "voz remover other " + std::to_string(GetCurrentProcessId());
     RemoveTree(otherFolder);
     ASSERT_TRUE(CreateDirectoryA(otherFolder.c_str(), nullptr));
     ASSERT_TRUE(WriteBytes(otherFolder + "\\" + kOtherProgram, "MZ"));

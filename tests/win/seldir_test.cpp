@@ -209,29 +209,8 @@ void Press(HWND dialog, int id) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-struct TFound {
-    const char* title;
-    HWND window;
-};
-
-BOOL CALLBACK FindByTitle(HWND window, LPARAM param) {
-    auto* found = reinterpret_cast<TFound*>(param);
-    char cls[64] = {};
-    char title[256] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    GetWindowTextA(window, title, sizeof title);
-    if (std::string(cls) == "#32770" && std::string(title) == found->title && IsWindowVisible(window)) {
-        found->window = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindDialog(const char* title) {
-    TFound found = {title, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), FindByTitle, reinterpret_cast<LPARAM>(&found));
-    return found.window;
-}
+// A visible dialog of this thread with this title.
+HWND FindDialog(const char* title) { return voztest::FindThreadDialog(title, nullptr, true); }
 
 // A step runs on a timer tick with the browser's window; it returns false to
 // be run again on the next tick (waiting for a message box, say).
