@@ -67,27 +67,3 @@ int32_t ExtractArchive(const char* archivePath, const char* destination, const c
 // verified result. The patch file is deleted in every case.
 bool ApplyPatchFile(const std::string& referencePath, const std::string& outputPath,
                     const std::string& patchPath);
-
-// The whole file's bytes; true when it was opened and read without error.
-// data is emptied first.
-bool ReadWholeFile(const std::string& path, std::string* data);
-
-// Writes data to a new file beside path and moves it over path; true
-// without error. On a failure (a full disk) an existing file of that name
-// stays as it was, and a link at the name is replaced, never written
-// through.
-bool WriteWholeFile(const std::string& data, const std::string& path);
-
-// A new, empty file "~vzXXXX.tmp" in folder (with its trailing "\", or ""
-// for the current directory), opened for writing with shareMode; its path in
-// *path. Made with CREATE_NEW, so nothing that stands at a name is opened or
-// followed; a few names are tried. Returns the Win32 file handle, or
-// INVALID_HANDLE_VALUE.
-void* CreateUniqueFile(const std::string& folder, uint32_t shareMode, std::string* path);
-
-// Moves the file from over the name to, replacing a file that stands there
-// (a read-only one too) without following it when it is a link. Where the
-// system has no MoveFileEx (Windows 95, 98 and Me, which have no links
-// either) the old file is deleted and the new one renamed. False when the
-// name cannot be replaced (a folder, a file in use); from is then left.
-bool MoveFileOver(const std::string& from, const std::string& to);

@@ -1,12 +1,36 @@
 // Module ShortUtl: string, path, file and time-stamp helpers.
 #include "ShortUtl.h"
 
+#include <algorithm>
+#include <new>
+
 namespace {
 
 DWORD LastErrorOr(DWORD fallback) {
   const DWORD e = GetLastError();
   return e != 0 ? e : fallback;
 }
+
+// MoveFileExA is bound by name: Windows 95, 98 and Me have only a stub of it
+// (and no links either), where a file is replaced by deleting and renaming.
+typedef BOOL(WINAPI* TMoveFileExProc)(LPCSTR from, LPCSTR to, DWORD flags);
+
+TMoveFileExProc MoveFileExA_ = nullptr;
+bool MoveFileExLooked = false;
+
+TMoveFileExProc MoveFileExProc() {
+  if (!MoveFileExLooked) {
+    MoveFileExLooked = true;
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel != nullptr) {
+      MoveFileExA_ = reinterpret_cast<TMoveFileExProc>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "MoveFileExA")));
+    }
+  }
+  return MoveFileExA_;
+}
+
+uint32_t UniqueSeed = 0;
 
 }  // namespace
 
@@ -131,4 +155,115 @@ bool SeekFileTo(HANDLE file, uint64_t offset) {
   SetLastError(NO_ERROR);
   const DWORD low = SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
   return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+}
+
+int64_t ReadUpTo(HANDLE file, void* buffer, DWORD count) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  DWORD total = 0;
+  while (total < count) {
+    DWORD got = 0;
+    if (!ReadFile(file, p + total, count - total, &got, nullptr)) return -1;
+    if (got == 0) break;
+    total += got;
+  }
+  return total;
+}
+
+bool WriteAll(HANDLE file, const void* buffer, size_t count) {
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  while (count > 0) {
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(count, 0x40000000));
+    DWORD done = 0;
+    if (!WriteFile(file, p, want, &done, nullptr) || done == 0) return false;
+    p += done;
+    count -= done;
+  }
+  return true;
+}
+
+HANDLE CreateUniqueFile(const std::string& folder, uint32_t shareMode, std::string* path) {
+  path->clear();
+  if (UniqueSeed == 0) UniqueSeed = (GetTickCount() ^ (GetCurrentProcessId() << 16)) | 1;
+  static const char kHex[] = "0123456789ABCDEF";
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    UniqueSeed = UniqueSeed * 1103515245u + 12345u;
+    const uint32_t n = UniqueSeed >> 16;
+    std::string candidate = folder;
+    candidate += "~vz";
+    for (int shift = 12; shift >= 0; shift -= 4) candidate += kHex[(n >> shift) & 15];
+    candidate += ".tmp";
+    if (!PathFitsAnsiCall(candidate)) return INVALID_HANDLE_VALUE;
+    const HANDLE h = CreateFileA(candidate.c_str(), GENERIC_WRITE, shareMode, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *path = candidate;
+      return h;
+    }
+    // Taken (a file, a folder or a file pending deletion): try another name.
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to) {
+  if (!PathFitsAnsiCall(from) || !PathFitsAnsiCall(to)) return false;
+  const TMoveFileExProc moveEx = MoveFileExProc();
+  if (moveEx != nullptr) {
+    if (moveEx(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+      // A read-only file is not replaced until its attribute goes. A link is
+      // left alone: its attributes would be its target's.
+      const DWORD a = GetFileAttributesA(to.c_str());
+      constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+      if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_READONLY) == 0 || (a & kNotPlain) != 0) return false;
+      if (!SetFileAttributesA(to.c_str(), a & ~FILE_ATTRIBUTE_READONLY)) return false;
+      if (moveEx(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+      /* res = */ (void)SetFileAttributesA(to.c_str(), a);  // as it was
+      return false;
+    }
+  }
+  // Delete and rename: the old file is gone only once the new one is whole.
+  const DWORD a = GetFileAttributesA(to.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES) {
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    /* res = */ (void)SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+    /* res = */ (void)DeleteFileA(to.c_str());
+  }
+  return MoveFileA(from.c_str(), to.c_str()) != FALSE;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* data) {
+  data->clear();
+  if (!PathFitsAnsiCall(path)) return false;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = false;
+  uint64_t size = 0;
+  if (OpenFileSize(file, &size) && size <= INT32_MAX) {
+    // A reference file may be large: a failed allocation is a failed read,
+    // not the end of the setup.
+    try {
+      data->resize(static_cast<size_t>(size));
+      ok = ReadUpTo(file, data->data(), static_cast<DWORD>(data->size())) == static_cast<int64_t>(size);
+    } catch (const std::bad_alloc&) {
+      ok = false;
+    }
+  }
+  if (!CloseHandle(file)) ok = false;
+  if (!ok) data->clear();
+  return ok;
+}
+
+bool WriteWholeFile(const std::string& data, const std::string& path) {
+  if (!PathFitsAnsiCall(path)) return false;
+  std::string tempPath;
+  HANDLE file = CreateUniqueFile(FilePathPart(path), 0, &tempPath);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = WriteAll(file, data.data(), data.size());
+  if (!CloseHandle(file)) ok = false;
+  ok = ok && MoveFileOver(tempPath, path);
+  if (!ok) /* res = */ (void)DeleteFileA(tempPath.c_str());
+  return ok;
 }

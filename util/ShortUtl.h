@@ -1,5 +1,6 @@
 // Module ShortUtl: small string, path, file and time-stamp helpers shared by
-// the other modules. Plain functions without state.
+// the other modules. Plain functions; the only state is the counter behind
+// CreateUniqueFile's names and the once-bound MoveFileExA.
 //
 // Strings are byte strings of the ANSI code page, compared exactly (case
 // matters); positions count from 1. Paths use "\" and go to the ...A calls,
@@ -72,3 +73,40 @@ bool FolderPresent(const std::string& path);
 // path is taken from the current directory. Errors are not reported: the
 // caller finds out when it uses the folder. An over-long path creates nothing.
 void CreateFolderChain(const std::string& path);
+
+// ---- Whole files, new files and replacing old ones ------------------------
+
+// Reads up to count bytes from the file's position, calling ReadFile again
+// after a short read, so the result is short only at the end of the file.
+// The number of bytes read, or -1 on a read error.
+int64_t ReadUpTo(HANDLE file, void* buffer, DWORD count);
+
+// Writes all count bytes at the file's position (in pieces of at most 1 GiB).
+// False on a write error or a write that makes no progress (a full disk).
+bool WriteAll(HANDLE file, const void* buffer, size_t count);
+
+// A new, empty file "~vzXXXX.tmp" in folder (with its trailing "\", or ""
+// for the current directory), opened for writing with shareMode; its path in
+// *path. Made with CREATE_NEW, so nothing that stands at a name is opened or
+// followed; a few names are tried. Returns the file handle, or
+// INVALID_HANDLE_VALUE (and an empty *path).
+HANDLE CreateUniqueFile(const std::string& folder, uint32_t shareMode, std::string* path);
+
+// Moves the file from over the name to, replacing a file that stands there
+// (a read-only one too) without following it when it is a link. Where the
+// system has no MoveFileEx (Windows 95, 98 and Me, which have no links
+// either) the old file is deleted and the new one renamed. False when the
+// name cannot be replaced (a folder, a file in use); from is then left.
+bool MoveFileOver(const std::string& from, const std::string& to);
+
+// The whole file's bytes; true when it was opened and read without error.
+// data is emptied first, and stays empty on a failure. Files of 2 GiB and
+// more, and those that do not fit in memory, fail: the decoders that take
+// these bytes work on 32-bit lengths.
+bool ReadWholeFile(const std::string& path, std::string* data);
+
+// Writes data to a new file beside path and moves it over path; true
+// without error. On a failure (a full disk) an existing file of that name
+// stays as it was, and a link at the name is replaced, never written
+// through.
+bool WriteWholeFile(const std::string& data, const std::string& path);
