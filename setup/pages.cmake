@@ -4,11 +4,9 @@
 voz_add_profile_library(pvqpages
   ${CMAKE_CURRENT_LIST_DIR}/LicencePage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainPage.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FinishPage.cpp)
-foreach(p A B)
-  target_include_directories(pvqpages_${p} PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_LIST_DIR}/seldir)
-  target_link_libraries(pvqpages_${p} PUBLIC pvqwindows_${p} seldir_${p} regdetect_${p} shortcut winntfuncts
-                        sounds_${p} shortutl advapi32 gdi32 user32)
-endforeach()
+  ${CMAKE_CURRENT_LIST_DIR}/FinishPage.cpp
+  INCLUDE ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_LIST_DIR}/seldir
+  PROFILE_LINK pvqwindows seldir regdetect sounds
+  LINK shortcut winntfuncts shortutl advapi32 gdi32 user32)
 list(APPEND VOZ_SETUP_LIBS_A pvqpages_A)
 list(APPEND VOZ_SETUP_LIBS_B pvqpages_B)

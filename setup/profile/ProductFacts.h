@@ -4,9 +4,9 @@
 // the uninstaller must agree on. Plain macros, so that resource scripts can
 // use them too.
 //
-// The per-letter table is also read by the build files (cmake/ProductFacts.cmake)
-// and the shell scripts (scripts/product-lib.sh), line by line: keep each of its
-// entries on one line of the form
+// The per-letter table is also read by the build files (cmake/ProductFacts.cmake),
+// the shell scripts (scripts/product-lib.sh) and scripts/gen-assets, line by
+// line: keep each of its entries on one line of the form
 //   #define VOZ_<letter>_<FACT> "text"
 //
 // A program of one product is built with VOZ_PROFILE_A or VOZ_PROFILE_B and

@@ -8,13 +8,12 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/e2e-lib.sh"
+. "$e2e_root/scripts/product-lib.sh"
 [ $# -eq 4 ] || { echo "usage: e2e-case.sh CASE PROFILE DRIVER.exe WORK" >&2; exit 1; }
 case=$1 profile=$2 driver=$3 work=$4
-if [ "$profile" = A ]; then
-  name=PerusSetup short=Perus full=Perusant
-else
-  name=MailvSetup short=Mailv full=Mailvane
-fi
+name=$(voz_product_fact "$profile" SETUP_NAME) || exit 1
+short=$(voz_product_fact "$profile" SHORT_NAME) || exit 1
+full=$(voz_product_fact "$profile" FULL_NAME) || exit 1
 setup=$work/setups/$name.exe
 payload=$work/payload-$profile
 pristine=$(e2e_prefixes "$work")/pristine/prefix

@@ -8,6 +8,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/e2e-lib.sh"
+. "$e2e_root/scripts/product-lib.sh"
 [ $# -eq 5 ] || { echo "usage: e2e-prepare.sh WIN64_BUILD VOZPACK PERUS_STUB MAILV_STUB WORK" >&2; exit 1; }
 win64=$1 vozpack=$2 stubA=$3 stubB=$4 work=$5
 mkdir -p "$work/setups"
@@ -52,7 +53,8 @@ damage() {  # damage IN OUT
 }
 
 for p in A B; do
-  if [ $p = A ]; then stub=$stubA name=PerusSetup; else stub=$stubB name=MailvSetup; fi
+  if [ $p = A ]; then stub=$stubA; else stub=$stubB; fi
+  name=$(voz_product_fact $p SETUP_NAME)
   [ -d "$work/payload-$p" ] && chmod -R u+w "$work/payload-$p"
   "$e2e_root/scripts/make-payload" $p "$win64" "$vozpack" "$work/payload-$p"
   # An old time stamp and a read-only file, so that the cases can tell that
