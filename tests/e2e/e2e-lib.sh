@@ -6,7 +6,8 @@ WINE=$("$e2e_root/scripts/find-wine") || exit 1
 WINESERVER=$(dirname "$WINE")/wineserver
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || echo wineserver)
 export WINE WINESERVER VOZ_WINE_ARCH_OF_WINE=$VOZ_WINE_ARCH
-export WINEDEBUG=-all WINEARCH=$VOZ_WINE_ARCH WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+source "$e2e_root/scripts/wine-settings.sh"
+export WINEDEBUG=-all WINEARCH=$VOZ_WINE_ARCH WINEDLLOVERRIDES=$voz_wine_dll_overrides
 
 # Where the Wine prefixes of the cases live: beside the cases' files, but in
 # scripts/vm32's guest on the guest's own /tmp, whose clock is the one the
