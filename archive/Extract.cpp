@@ -35,12 +35,6 @@
 
 namespace {
 
-// The ...A calls take fewer than MAX_PATH bytes, and a zero byte would cut
-// the path short.
-bool FitsAnsiPath(const std::string& path) {
-  return !path.empty() && path.size() < MAX_PATH && path.find('\0') == std::string::npos;
-}
-
 // num / den rounded to the nearest integer, halves to even (num >= 0, den > 0).
 int32_t RoundHalfEven(int64_t num, int64_t den) {
   int64_t q = num / den;
@@ -131,7 +125,7 @@ int32_t MakeEntryFolders(TExtraction* x, const std::string& name) {
 int32_t VOZ_CDECL BeginEntry(const TEntryInfo& entry, void* user) {
   auto* x = static_cast<TExtraction*>(user);
   const std::string path = x->destination + "\\" + entry.name;
-  if (!FitsAnsiPath(path)) return kExtractCannotCreate;
+  if (!PathFitsAnsiCall(path)) return kExtractCannotCreate;
   x->currentPath = path;
 
   const int32_t folders = MakeEntryFolders(x, entry.name);
@@ -220,7 +214,7 @@ int32_t ExtractArchive(const char* archivePath, const char* destination, const c
     path = folder + path;
   }
   if (FileExtPart(path).empty()) path += ".voz";
-  if (!FitsAnsiPath(path)) return kExtractCannotOpen;
+  if (!PathFitsAnsiCall(path)) return kExtractCannotOpen;
 
   std::string dest = destination;
   while (!dest.empty() && dest.back() == '\\') dest.pop_back();
@@ -338,7 +332,7 @@ bool ApplyPatchFile(const std::string& referencePath, const std::string& outputP
   bool result = false;
   // The decoder is shared with a running extraction (a progress procedure
   // must not get here); the patch still goes.
-  if (!g_busy && FitsAnsiPath(outputPath)) {
+  if (!g_busy && PathFitsAnsiCall(outputPath)) {
     g_busy = true;
     std::string reference;
     std::string patch;
@@ -347,6 +341,6 @@ bool ApplyPatchFile(const std::string& referencePath, const std::string& outputP
     }
     g_busy = false;
   }
-  if (FitsAnsiPath(patchPath)) /* res = */ (void)DeleteFileA(patchPath.c_str());
+  if (PathFitsAnsiCall(patchPath)) /* res = */ (void)DeleteFileA(patchPath.c_str());
   return result;
 }
