@@ -6,15 +6,16 @@
 #include <cstdint>
 
 #include "Detect.h"
+#include "ProductFacts.h"
 #include "ShortUtl.h"
 #include "WinNTFuncts.h"
 
 namespace {
 
-constexpr char kHelperName[] = "\\SeekBox.exe";
-constexpr char kLockName[] = "\\SeekBox.tmp";
+constexpr char kHelperName[] = "\\" SEARCH_BOX_PROGRAM;
+constexpr char kLockName[] = "\\" SEARCH_BOX_LOCK_FILE;
 constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr char kRunValue[] = "VTSeekBox";
+constexpr char kRunValue[] = SEARCH_BOX_RUN_VALUE;
 // How long a running helper gets to quit: 21 naps of 500 ms.
 constexpr int kQuitWaitSteps = 21;
 constexpr DWORD kQuitWaitStepMs = 500;
