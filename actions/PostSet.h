@@ -73,18 +73,19 @@ std::string LanguageNameOf(unsigned primaryLanguage);
 void CleanCache(const std::string& cacheFolder);
 inline constexpr unsigned kCacheCleanBudgetMs = 8000;
 
-// ---- Test seams -------------------------------------------------------------
-// The sleep of the initial wait (Sleep unless replaced; nullptr restores it).
-// Tests replace it so that a run does not take ten seconds.
+// ---- Test seams --------------------------------------------------------------
+// Each setter replaces one call to the system; nullptr restores the real one.
+
+// The sleep of the initial wait (Sleep), so that a test's run does not take
+// ten seconds.
 using PostSetSleepProc = void(__cdecl*)(unsigned ms);
 void SetPostSetSleepProc(PostSetSleepProc proc);
 
 // The system default language identifier PickSystemLanguage reads
-// (GetSystemDefaultLangID unless replaced; nullptr restores it).
+// (GetSystemDefaultLangID).
 using PostSetLanguageProc = unsigned short(__cdecl*)();
 void SetPostSetLanguageProc(PostSetLanguageProc proc);
 
-// The tick count CleanCache measures its budget with (GetTickCount unless
-// replaced; nullptr restores it).
+// The tick count CleanCache measures its budget with (GetTickCount).
 using PostSetTickProc = unsigned(__cdecl*)();
 void SetPostSetTickProc(PostSetTickProc proc);

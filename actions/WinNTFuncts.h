@@ -35,9 +35,12 @@ inline constexpr size_t kOpenDirectoryMaxPath = MAX_PATH;
 // when a folder cannot be created; parents created before the failure stay.
 bool CreateOpenDirectory(const std::string& path);
 
-// Test seam: the call CreateOpenDirectory makes for each folder it creates,
-// CreateDirectoryA unless replaced (nullptr restores it). Wine accepts the
-// access list given at creation but does not keep it, so a test reads the
-// security attributes here instead of from the folder.
+// ---- Test seams --------------------------------------------------------------
+// Each setter replaces one call to the system; nullptr restores the real one.
+
+// The call CreateOpenDirectory makes for each folder it creates
+// (CreateDirectoryA). Wine accepts the access list given at creation but does
+// not keep it, so a test reads the security attributes here instead of from
+// the folder.
 using CreateFolderProc = BOOL(WINAPI*)(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
 void SetCreateFolderProc(CreateFolderProc proc);
