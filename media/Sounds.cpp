@@ -1,7 +1,6 @@
 // Module Sounds: see Sounds.h.
 #include "Sounds.h"
 
-#include "PVQInst.h"
 #include "Profile.h"
 #include "ShortUtl.h"
 #include "resource.h"
@@ -67,7 +66,7 @@ DWORD MusicLevelVolume(int level) {
     return channel | (channel << 16);
 }
 
-void StartMusic() {
+void StartMusic(HWND notifyWindow, HWND statusWindow) {
     // This load is kept for the rest of the run: the completion notices and
     // the shutdown still send commands through it.
     HMODULE library = LoadLibraryA(MultimediaLibraryName.c_str());
@@ -87,18 +86,18 @@ void StartMusic() {
             const DWORD size = found ? SizeofResource(instance, found) : 0;
             if (data && size > 0 && WriteMemoryToFile(data, size, MusicFile)) {
                 SendMci(std::string("open \"") + MusicFile + "\" type sequencer alias " + kMciAlias, nullptr);
-                SendMci(std::string("play ") + kMciAlias + " notify", MainWindow);
+                SendMci(std::string("play ") + kMciAlias + " notify", notifyWindow);
             }
         }
     }
 
-    ShowWindow(StatusWindow, SW_SHOWNOACTIVATE);
+    ShowWindow(statusWindow, SW_SHOWNOACTIVATE);
 }
 
-void HandleMusicNotify(WPARAM code) {
+void HandleMusicNotify(WPARAM code, HWND notifyWindow) {
     if (!MciSendProc || code != MCI_NOTIFY_SUCCESSFUL) return;
     SendMci(std::string("seek ") + kMciAlias + " to start", nullptr);
-    SendMci(std::string("play ") + kMciAlias + " notify ", MainWindow);
+    SendMci(std::string("play ") + kMciAlias + " notify ", notifyWindow);
 }
 
 void CloseMusic() {

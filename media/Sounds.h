@@ -7,7 +7,9 @@
 //
 // The music is the program's MIDI resource, written to the temp folder and
 // played through MCI under the product's alias; each successful completion
-// notice (MM_MCINOTIFY to MainWindow) restarts it from the beginning.
+// notice (MM_MCINOTIFY to the window the caller names, the setup's main
+// window) restarts it from the beginning. The module knows no window of its
+// own: the callers pass them in.
 #pragma once
 
 #include <windows.h>
@@ -65,14 +67,14 @@ DWORD MusicLevelVolume(int level);
 // Called once, shortly after the licence page opens: loads the library again
 // (never released) for "mciSendStringA", writes the music into the temp folder
 // as kMusicFileName, opens it as a sequencer under kMciAlias and plays it with
-// completion notices to MainWindow. In every case it then shows StatusWindow
-// without activating it.
-void StartMusic();
+// completion notices to notifyWindow. In every case it then shows
+// statusWindow without activating it.
+void StartMusic(HWND notifyWindow, HWND statusWindow);
 
-// MM_MCINOTIFY handling of the main window: a successful completion (code
-// MCI_NOTIFY_SUCCESSFUL) seeks to the start and plays again with a notice;
-// any other code ends the loop.
-void HandleMusicNotify(WPARAM code);
+// MM_MCINOTIFY handling of notifyWindow (the window that got the notice): a
+// successful completion (code MCI_NOTIFY_SUCCESSFUL) seeks to the start and
+// plays again with a notice to it; any other code ends the loop.
+void HandleMusicNotify(WPARAM code, HWND notifyWindow);
 
 // Sends "close <alias>" when MciSendProc is present.
 void CloseMusic();

@@ -18,7 +18,7 @@ void InitLicencePage(HWND page) {
     SetDlgItemTextA(page, IDC_LICENCE_TEXT, kLicenceText);
     CenterWindow(page);
     // Without a timer the music starts now rather than never.
-    if (!SetTimer(page, kMusicTimerId, kMusicDelayMs, nullptr)) StartMusic();
+    if (!SetTimer(page, kMusicTimerId, kMusicDelayMs, nullptr)) StartMusic(MainWindow, StatusWindow);
 }
 
 }  // namespace
@@ -31,7 +31,7 @@ INT_PTR CALLBACK LicencePageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
         case WM_TIMER:
             // One shot: whichever tick comes first starts the music once.
             KillTimer(page, kMusicTimerId);
-            StartMusic();
+            StartMusic(MainWindow, StatusWindow);
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {

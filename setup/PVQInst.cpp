@@ -34,23 +34,24 @@ constexpr DWORD kPauseMs = 1000;
 constexpr UINT kSlideIntervalMs = 2000;
 constexpr UINT kProgressIntervalMs = 300;
 
-// The window search record shared by FindTopWindow and its callback.
+// What FindTopWindow looks for, handed to its callback through EnumWindows'
+// LPARAM.
 struct TWindowSearch {
     std::string className;
     std::string titlePrefix;
     HWND found = nullptr;
 };
-TWindowSearch WindowSearch;
 
-BOOL CALLBACK FindTopWindowCallback(HWND window, LPARAM) {
+BOOL CALLBACK FindTopWindowCallback(HWND window, LPARAM lParam) {
+    auto* search = reinterpret_cast<TWindowSearch*>(lParam);
     char className[128];
     const int classLength = GetClassNameA(window, className, sizeof className);
-    if (classLength <= 0 || WindowSearch.className != std::string(className, classLength)) return TRUE;
+    if (classLength <= 0 || search->className != std::string(className, classLength)) return TRUE;
     char title[128];
     const int titleLength = GetWindowTextA(window, title, sizeof title);
     const std::string text(title, titleLength > 0 ? titleLength : 0);
-    if (text.compare(0, WindowSearch.titlePrefix.size(), WindowSearch.titlePrefix) != 0) return TRUE;
-    WindowSearch.found = window;
+    if (text.compare(0, search->titlePrefix.size(), search->titlePrefix) != 0) return TRUE;
+    search->found = window;
     return FALSE;
 }
 
@@ -130,8 +131,8 @@ void NormaliseDestination() {
 }
 
 bool InstallProduct() {
-    SlideTimer = SetTimer(MainWindow, 0, kSlideIntervalMs, nullptr);
-    ProgressTimer = SetTimer(StatusWindow, 1, kProgressIntervalMs, nullptr);
+    SlideTimer = SetTimer(MainWindow, kSlideTimerId, kSlideIntervalMs, nullptr);
+    ProgressTimer = SetTimer(StatusWindow, kProgressTimerId, kProgressIntervalMs, nullptr);
     return PreserveCustomFiles(DestinationFolder) && ExtractPayload(DestinationFolder, PumpMessages) &&
            RunPostInstall(DestinationFolder, PumpMessages);
 }
@@ -163,11 +164,11 @@ void ShutDown() {
 }  // namespace
 
 HWND FindTopWindow(const char* className, const char* titlePrefix) {
-    WindowSearch.className = className;
-    WindowSearch.titlePrefix = titlePrefix;
-    WindowSearch.found = nullptr;
-    EnumWindows(FindTopWindowCallback, 0);
-    return WindowSearch.found;
+    TWindowSearch search;
+    search.className = className;
+    search.titlePrefix = titlePrefix;
+    EnumWindows(FindTopWindowCallback, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 void WaitForPresentation() {

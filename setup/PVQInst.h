@@ -37,9 +37,12 @@ struct TSlide {
 extern TSlide SlideTable[IDB_SLIDE_COUNT];
 
 // Timer results stored by the driver; each is set to 0 here when its timer
-// ends: the slide timer (main window, id 0) on the tick after the last slide,
-// the progress timer (status window, id 1) when the bar is full or the status
-// window closes. Non-zero while the presentation still runs.
+// ends: the slide timer (main window, kSlideTimerId) on the tick after the
+// last slide, the progress timer (status window, kProgressTimerId) when the
+// bar is full or the status window closes. Non-zero while the presentation
+// still runs. (The status window's fade-in has timer 0 of its own.)
+inline constexpr UINT_PTR kSlideTimerId = 0;
+inline constexpr UINT_PTR kProgressTimerId = 1;
 extern UINT_PTR SlideTimer;
 extern UINT_PTR ProgressTimer;
 
@@ -110,11 +113,6 @@ void RaiseStatusWindow();
 // ends.
 INT_PTR RunPage(HINSTANCE instance, int dialogId, DLGPROC pageProc);
 
-// Test seam: the call that tells the work area (SystemParametersInfoA with
-// SPI_GETWORKAREA) for the status window's place; nullptr restores it.
-using TSystemParametersProc = BOOL(WINAPI*)(UINT action, UINT param, PVOID data, UINT update);
-void SetSystemParametersProc(TSystemParametersProc proc);
-
 // Centres window on the desktop, 16 pixels above the middle; a window larger
 // than the desktop overhangs it equally on both sides.
 void CenterWindow(HWND window);
@@ -161,15 +159,6 @@ double FreeDiskSpaceMB(const std::string& path);
 // lists); path on success, empty on failure.
 std::string CreateDestinationFolder(const std::string& path);
 
-// Test seams: the two questions the main page asks of the machine, the real
-// calls (GetDiskFreeSpaceA, GetBrowserMajorVersion) unless replaced; nullptr
-// restores them.
-using TDiskFreeSpaceProc = BOOL(WINAPI*)(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
-                                         LPDWORD freeClusters, LPDWORD totalClusters);
-void SetDiskFreeSpaceProc(TDiskFreeSpaceProc proc);
-using TBrowserVersionProc = int(__cdecl*)();
-void SetBrowserVersionProc(TBrowserVersionProc proc);
-
 // Finish page, dialog IDD_FINISHPAGE: offers the desktop shortcut, the
 // query-folder association and the hot key, and applies them on OK.
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
@@ -197,3 +186,19 @@ HWND FindTopWindow(const char* className, const char* titlePrefix);
 // Pumps messages until the slide and progress timers have ended or 28,000 ms
 // have passed, then sleeps one second.
 void WaitForPresentation();
+
+// ---- Test seams --------------------------------------------------------------
+// Each setter replaces one call to the system; nullptr restores the real one.
+
+// The work area the status window is placed in (SystemParametersInfoA with
+// SPI_GETWORKAREA).
+using TSystemParametersProc = BOOL(WINAPI*)(UINT action, UINT param, PVOID data, UINT update);
+void SetSystemParametersProc(TSystemParametersProc proc);
+
+// The two questions the main page asks of the machine: the drive's free
+// space (GetDiskFreeSpaceA) and the browser's version (GetBrowserMajorVersion).
+using TDiskFreeSpaceProc = BOOL(WINAPI*)(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
+                                         LPDWORD freeClusters, LPDWORD totalClusters);
+void SetDiskFreeSpaceProc(TDiskFreeSpaceProc proc);
+using TBrowserVersionProc = int(__cdecl*)();
+void SetBrowserVersionProc(TBrowserVersionProc proc);

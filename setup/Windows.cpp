@@ -35,8 +35,6 @@ namespace {
 
 constexpr COLORREF kKeyColour = RGB(0, 0, 0);
 constexpr UINT_PTR kFadeTimerId = 0;
-constexpr UINT_PTR kProgressTimerId = 1;
-constexpr UINT_PTR kSlideTimerId = 0;
 
 // The tile the main window's background is made of (the gradient or the
 // stored tile); kept, like the class brush made from it, until the process ends.
@@ -421,7 +419,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         ShowNextSlide(window);
         break;
     case MM_MCINOTIFY:
-        HandleMusicNotify(wParam);
+        HandleMusicNotify(wParam, window);
         break;
     default:
         break;

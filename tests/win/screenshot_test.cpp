@@ -95,14 +95,14 @@ int RunInside(const std::string& screens) {
         Fail("no status window");
         return 1;
     }
-    StartMusic();  // shows the status window
+    StartMusic(MainWindow, StatusWindow);  // shows the status window
 
     // The presentation part way: music faded in, 40 % progress, six slides.
     for (int i = 0; i < 18; ++i) SendMessageA(StatusWindow, WM_TIMER, 0, 0);
-    ProgressTimer = SetTimer(StatusWindow, 1, 600000, nullptr);
-    for (int i = 0; i < 40; ++i) SendMessageA(StatusWindow, WM_TIMER, 1, 0);
-    SlideTimer = SetTimer(MainWindow, 0, 600000, nullptr);
-    for (int i = 0; i < IDB_SLIDE_COUNT; ++i) SendMessageA(MainWindow, WM_TIMER, 0, 0);
+    ProgressTimer = SetTimer(StatusWindow, kProgressTimerId, 600000, nullptr);
+    for (int i = 0; i < 40; ++i) SendMessageA(StatusWindow, WM_TIMER, kProgressTimerId, 0);
+    SlideTimer = SetTimer(MainWindow, kSlideTimerId, 600000, nullptr);
+    for (int i = 0; i < IDB_SLIDE_COUNT; ++i) SendMessageA(MainWindow, WM_TIMER, kSlideTimerId, 0);
 
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < 1500) {

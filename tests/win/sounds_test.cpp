@@ -3,7 +3,6 @@
 // one, so nothing here needs a sound device.
 #include "Sounds.h"
 
-#include "PVQInst.h"
 #include "fakewinmm.h"
 #include "resource.h"
 #include "TestSupport.h"
@@ -82,6 +81,11 @@ std::string MusicResource() {
     return std::string(static_cast<const char*>(LockResource(LoadResource(self, r))), SizeofResource(self, r));
 }
 
+// The windows a test hands to StartMusic and HandleMusicNotify, as the setup
+// hands its main and status windows.
+HWND TestMainWindow = nullptr;
+HWND TestStatusWindow = nullptr;
+
 HWND MakePlainWindow() {
     return CreateWindowExA(0, "STATIC", "", WS_POPUP, 10, 10, 50, 50, nullptr, nullptr, GetModuleHandleA(nullptr),
                            nullptr);
@@ -99,9 +103,9 @@ class SoundsTest : public ::testing::Test {
     void TearDown() override {
         DoneSoundsModule();
         MciSendProc = nullptr;
-        if (MainWindow) DestroyWindow(MainWindow);
-        if (StatusWindow) DestroyWindow(StatusWindow);
-        MainWindow = StatusWindow = nullptr;
+        if (TestMainWindow) DestroyWindow(TestMainWindow);
+        if (TestStatusWindow) DestroyWindow(TestStatusWindow);
+        TestMainWindow = TestStatusWindow = nullptr;
         if (!MusicFile.empty()) DeleteFileA(MusicFile.c_str());
         MusicFile.clear();
     }
@@ -184,12 +188,12 @@ TEST_F(SoundsTest, MissingEntriesSilenceTheirFeaturesOnly) {
 
     // StartMusic finds no mciSendStringA: no file, no command, but the status
     // window is still shown.
-    StatusWindow = MakePlainWindow();
-    StartMusic();
+    TestStatusWindow = MakePlainWindow();
+    StartMusic(TestMainWindow, TestStatusWindow);
     EXPECT_EQ(MciSendProc, nullptr);
     EXPECT_TRUE(MusicFile.empty());
-    EXPECT_TRUE(IsWindowVisible(StatusWindow));
-    HandleMusicNotify(MCI_NOTIFY_SUCCESSFUL);
+    EXPECT_TRUE(IsWindowVisible(TestStatusWindow));
+    HandleMusicNotify(MCI_NOTIFY_SUCCESSFUL, TestMainWindow);
     CloseMusic();
     EXPECT_EQ(part.Calls().size(), 1u);
 
@@ -197,15 +201,15 @@ TEST_F(SoundsTest, MissingEntriesSilenceTheirFeaturesOnly) {
     InitSoundsModule("novoz_no_such_library.dll");
     SetMusicVolume(0);
     PlaySoundResource(IDW_WAIT, SND_ASYNC);
-    StartMusic();
+    StartMusic(TestMainWindow, TestStatusWindow);
     EXPECT_EQ(MciSendProc, nullptr);
 }
 
 TEST_F(SoundsTest, StartMusicWritesTheMusicOpensPlaysAndShowsTheStatusWindow) {
-    MainWindow = MakePlainWindow();
-    StatusWindow = MakePlainWindow();
+    TestMainWindow = MakePlainWindow();
+    TestStatusWindow = MakePlainWindow();
     HWND active = GetActiveWindow();
-    StartMusic();
+    StartMusic(TestMainWindow, TestStatusWindow);
 
     ASSERT_NE(MciSendProc, nullptr);
     EXPECT_EQ(MusicFile, voztest::TempPath() + "_vtsetup.mid");
@@ -219,13 +223,13 @@ TEST_F(SoundsTest, StartMusicWritesTheMusicOpensPlaysAndShowsTheStatusWindow) {
     EXPECT_EQ(mci[0].text, "open \"" + MusicFile + "\" type sequencer alias " + kAlias);
     EXPECT_EQ(mci[0].c, 0u);
     EXPECT_EQ(mci[1].text, "play " + kAlias + " notify");
-    EXPECT_EQ(mci[1].c, reinterpret_cast<UINT_PTR>(MainWindow));
+    EXPECT_EQ(mci[1].c, reinterpret_cast<UINT_PTR>(TestMainWindow));
     for (const TCall& c : mci) {
         EXPECT_EQ(c.a, 0u);  // no return buffer
         EXPECT_EQ(c.b, 0u);
     }
 
-    EXPECT_TRUE(IsWindowVisible(StatusWindow));
+    EXPECT_TRUE(IsWindowVisible(TestStatusWindow));
     EXPECT_EQ(GetActiveWindow(), active) << "the status window is shown without activation";
 }
 
@@ -233,33 +237,33 @@ TEST_F(SoundsTest, UnwritableMusicFileSendsNoCommandButKeepsTheName) {
     char saved[MAX_PATH] = {};
     const DWORD had = GetEnvironmentVariableA("TMP", saved, sizeof saved);
     ASSERT_TRUE(SetEnvironmentVariableA("TMP", "C:\\novoz_missing_folder\\"));
-    StatusWindow = MakePlainWindow();
-    StartMusic();
+    TestStatusWindow = MakePlainWindow();
+    StartMusic(TestMainWindow, TestStatusWindow);
     SetEnvironmentVariableA("TMP", had ? saved : nullptr);
 
     EXPECT_EQ(MusicFile, "C:\\novoz_missing_folder\\_vtsetup.mid");
     EXPECT_TRUE(fake.Calls("mciSendStringA").empty());
-    EXPECT_TRUE(IsWindowVisible(StatusWindow));
+    EXPECT_TRUE(IsWindowVisible(TestStatusWindow));
     MusicFile.clear();
 }
 
 TEST_F(SoundsTest, SuccessfulCompletionRestartsTheMusicOtherNoticesEndIt) {
-    MainWindow = MakePlainWindow();
-    StatusWindow = MakePlainWindow();
-    StartMusic();
+    TestMainWindow = MakePlainWindow();
+    TestStatusWindow = MakePlainWindow();
+    StartMusic(TestMainWindow, TestStatusWindow);
     fake.Reset(2);
 
-    HandleMusicNotify(MCI_NOTIFY_SUCCESSFUL);
+    HandleMusicNotify(MCI_NOTIFY_SUCCESSFUL, TestMainWindow);
     auto mci = fake.Calls("mciSendStringA");
     ASSERT_EQ(mci.size(), 2u);
     EXPECT_EQ(mci[0].text, "seek " + kAlias + " to start");
     EXPECT_EQ(mci[0].c, 0u);
     EXPECT_EQ(mci[1].text, "play " + kAlias + " notify ");
-    EXPECT_EQ(mci[1].c, reinterpret_cast<UINT_PTR>(MainWindow));
+    EXPECT_EQ(mci[1].c, reinterpret_cast<UINT_PTR>(TestMainWindow));
 
     for (WPARAM code : {WPARAM{MCI_NOTIFY_SUPERSEDED}, WPARAM{MCI_NOTIFY_ABORTED}, WPARAM{MCI_NOTIFY_FAILURE}}) {
         fake.Reset(2);
-        HandleMusicNotify(code);
+        HandleMusicNotify(code, TestMainWindow);
         EXPECT_TRUE(fake.Calls().empty()) << "code " << code;
     }
 
