@@ -6,7 +6,7 @@
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(voz_import_audit ${CMAKE_SOURCE_DIR}/tests/imports/import-audit.py)
 
-set(voz_audited PerusSetup MailvSetup)
+set(voz_audited ${VOZ_SETUP_A} ${VOZ_SETUP_B})
 get_target_property(voz_product_parts product MANUALLY_ADDED_DEPENDENCIES)
 foreach(part IN LISTS voz_product_parts)
   get_target_property(part_type ${part} TYPE)

@@ -4,12 +4,7 @@
 # lock; the desktop and Programs folders are pointed into the test's own
 # temp folder, and the music start only shows a stand-in status window.
 foreach(p A B)
-  if(p STREQUAL "A")
-    set(rc ${CMAKE_SOURCE_DIR}/setup/profile/PerusSetup.rc)
-  else()
-    set(rc ${CMAKE_SOURCE_DIR}/setup/profile/MailvSetup.rc)
-  endif()
-  add_executable(pages_test_${p} pages_test.cpp ${rc})
+  add_executable(pages_test_${p} pages_test.cpp ${VOZ_SETUP_RC_${p}})
   target_include_directories(pages_test_${p} PRIVATE ${CMAKE_CURRENT_LIST_DIR})
   target_link_libraries(pages_test_${p} PRIVATE pvqpages_${p} gtest_main ole32 uuid shell32)
   voz_add_wine_test(pages_test_${p})

@@ -9,7 +9,7 @@ if(TARGET vozpack)
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/repro.sh
                    ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/repro-tree ${CMAKE_TOOLCHAIN_FILE}
                    ${CMAKE_BUILD_TYPE} ${VOZ_WINE_RUN}
-                   ${CMAKE_BINARY_DIR} $<TARGET_FILE:PerusSetup> $<TARGET_FILE:MailvSetup>
+                   ${CMAKE_BINARY_DIR} $<TARGET_FILE:${VOZ_SETUP_A}> $<TARGET_FILE:${VOZ_SETUP_B}>
                    $<TARGET_FILE:vozpack>)
   voz_test_timeout(repro_test 900)
   # Builds with both cores of its own; it need not wait on the Wine tests,
