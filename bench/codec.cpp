@@ -17,7 +17,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using TBytes = std::vector<uint8_t>;
 constexpr size_t kKindSize = size_t{16} << 20;  // per kind; four kinds make 64 MiB
 constexpr size_t kEntrySize = size_t{4} << 20;
 constexpr int kRuns = 5;
@@ -35,7 +35,7 @@ struct TRandom {
 
 // Prose-like text: words from a syllable vocabulary picked with a skewed
 // distribution, with punctuation and line breaks.
-Bytes MakeText(size_t n) {
+TBytes MakeText(size_t n) {
   static const char* const kSyllables[] = {"ka", "re", "mi", "to", "sa", "ne", "lo", "vi",
                                            "da", "pu", "ten", "ster", "on", "al", "ing", "ex"};
   TRandom rng{0x9E3779B97F4A7C15ull};
@@ -46,7 +46,7 @@ Bytes MakeText(size_t n) {
     for (int k = 0; k < syllables; k++) w += kSyllables[rng.Below(16)];
     words.push_back(w);
   }
-  Bytes out;
+  TBytes out;
   out.reserve(n + 64);
   int column = 0;
   while (out.size() < n) {
@@ -72,9 +72,9 @@ Bytes MakeText(size_t n) {
 
 // Structured binary: tables of fixed records with slowly changing fields,
 // interleaved with code-like runs of a small instruction set.
-Bytes MakeBinary(size_t n) {
+TBytes MakeBinary(size_t n) {
   TRandom rng{0x243F6A8885A308D3ull};
-  Bytes out;
+  TBytes out;
   out.reserve(n + 4096);
   uint32_t id = 1000;
   float value = 1.0f;
@@ -106,9 +106,9 @@ Bytes MakeBinary(size_t n) {
   return out;
 }
 
-Bytes MakeRandom(size_t n) {
+TBytes MakeRandom(size_t n) {
   TRandom rng{0xB7E151628AED2A6Bull};
-  Bytes out(n);
+  TBytes out(n);
   for (size_t i = 0; i + 8 <= n; i += 8) {
     const uint64_t v = rng.Next();
     std::memcpy(out.data() + i, &v, 8);
@@ -120,7 +120,7 @@ struct TEntry {
   const char* kind;
   const uint8_t* content;
   size_t size;
-  Bytes stream;
+  TBytes stream;
 };
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -158,7 +158,7 @@ void InflatePlain(const TEntry& e, uint8_t* out) {
 }
 
 struct TMemoryReader {
-  const Bytes* stream;
+  const TBytes* stream;
   size_t position;
   uint8_t* out;
 };
@@ -183,13 +183,13 @@ double MBps(size_t bytes, double seconds) { return static_cast<double>(bytes) / 
 
 int main() {
   const auto start = std::chrono::steady_clock::now();
-  const Bytes text = MakeText(kKindSize);
-  const Bytes binary = MakeBinary(kKindSize);
-  const Bytes random = MakeRandom(kKindSize);
-  const Bytes zeros(kKindSize, 0);
+  const TBytes text = MakeText(kKindSize);
+  const TBytes binary = MakeBinary(kKindSize);
+  const TBytes random = MakeRandom(kKindSize);
+  const TBytes zeros(kKindSize, 0);
   const struct {
     const char* name;
-    const Bytes* data;
+    const TBytes* data;
   } kinds[] = {{"text", &text}, {"binary", &binary}, {"random", &random}, {"zeros", &zeros}};
 
   // Entries interleave the kinds, as files in a real payload would.
@@ -217,7 +217,7 @@ int main() {
               contentBytes / 1048576.0, entries.size(), streamBytes / 1048576.0, options.level,
               encodeSeconds);
 
-  Bytes out(kEntrySize + 64);
+  TBytes out(kEntrySize + 64);
   // Checks once that both decoders rebuild every entry before timing them.
   for (const TEntry& e : entries) {
     int32_t size = static_cast<int32_t>(out.size());
@@ -269,7 +269,7 @@ int main() {
 
   std::printf("\nCRC-32 throughput over the %.0f MiB corpus, MB/s, best of %d runs:\n",
               4.0 * kKindSize / 1048576.0, kRuns);
-  Bytes all;
+  TBytes all;
   all.reserve(4 * kKindSize);
   for (const auto& k : kinds) all.insert(all.end(), k.data->begin(), k.data->end());
   const auto n = static_cast<int32_t>(all.size());

@@ -31,7 +31,7 @@ using voztest::RemoveTree;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using TBytes = std::vector<uint8_t>;
 
 double Seconds() {
   static LARGE_INTEGER frequency = [] {
@@ -61,7 +61,7 @@ uint32_t NextRandom() {
 
 // Binary-like: machine-code-ish noise with repeated stretches, so zlib finds
 // some matches but not many.
-void AddBinary(Bytes* b, size_t length) {
+void AddBinary(TBytes* b, size_t length) {
   const size_t start = b->size();
   while (b->size() - start < length) {
     const size_t left = length - (b->size() - start);
@@ -78,7 +78,7 @@ void AddBinary(Bytes* b, size_t length) {
 }
 
 // Text-like: words and line breaks.
-void AddText(Bytes* b, size_t length) {
+void AddText(TBytes* b, size_t length) {
   static const char* words[] = {"the ", "installer ", "copies ", "every ", "file ", "into ", "its ",
                                 "folder", ", ", "and ", "Perusant ", "query ", "language ", "help ",
                                 "settings ", "default ", "search ", "box ", "toolbar ", ".\r\n"};
@@ -89,12 +89,12 @@ void AddText(Bytes* b, size_t length) {
   }
 }
 
-bool BuildBenchArchive(Bytes* archive, int64_t* contentBytes, int* entries) {
+bool BuildBenchArchive(TBytes* archive, int64_t* contentBytes, int* entries) {
   const size_t sizes[] = {3000, 70000, 700000, 3 << 20, 9 << 20, 400, 1 << 20};
   constexpr int64_t kTarget = int64_t{256} << 20;
-  Bytes body;
-  Bytes content;
-  Bytes stream;
+  TBytes body;
+  TBytes content;
+  TBytes stream;
   TEncodeOptions options;
   *contentBytes = 0;
   *entries = 0;
@@ -150,7 +150,7 @@ void ChecksumWrite(const void* buffer, int32_t count, void* context) {
 }
 
 // The same work as the extraction, minus the files. False on any mismatch.
-bool DecodeInMemory(Bytes* archive) {
+bool DecodeInMemory(TBytes* archive) {
   const size_t bodyLength = archive->size() - kTrailerSize;
   uint8_t* body = archive->data();
   uint32_t state = PasswordSeed(nullptr, 0);
@@ -178,7 +178,7 @@ bool DecodeInMemory(Bytes* archive) {
 
 // ---- Files -----------------------------------------------------------------
 
-bool WriteFileBytes(const std::string& path, const Bytes& b) {
+bool WriteFileBytes(const std::string& path, const TBytes& b) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = true;
@@ -206,7 +206,7 @@ int main() {
   const std::string copy = work + "\\copy.voz";
   const std::string dest = work + "\\out";
 
-  Bytes archive;
+  TBytes archive;
   int64_t contentBytes = 0;
   int entries = 0;
   double t = Seconds();
@@ -232,7 +232,7 @@ int main() {
   constexpr int kRounds = 5;
   double memorySeconds = 1e30, extractSeconds = 1e30, copySeconds = 1e30;
   double memoryCpu = 1e30, extractCpu = 1e30;
-  Bytes scratch;
+  TBytes scratch;
   for (int round = 0; round < kRounds && rc == 0; ++round) {
     // In memory: on a copy, so the archive stays scrambled for the next round.
     scratch = archive;

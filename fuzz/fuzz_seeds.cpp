@@ -17,28 +17,28 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using TBytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
 int gWritten = 0;
 
-bool WriteFile(const fs::path& path, const Bytes& data) {
+bool WriteFile(const fs::path& path, const TBytes& data) {
   std::FILE* f = std::fopen(path.string().c_str(), "wb");
   if (f == nullptr) return false;
   const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
   return std::fclose(f) == 0 && ok;
 }
 
-Bytes U16(size_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
+TBytes U16(size_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
 
-Bytes Cat(const std::vector<Bytes>& parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+TBytes Cat(const std::vector<TBytes>& parts) {
+  TBytes out;
+  for (const TBytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
 // One (base, stream) pair as inputs for both targets.
-bool Emit(const fs::path& dir, const Bytes& base, const Bytes& stream, int32_t targetSize) {
+bool Emit(const fs::path& dir, const TBytes& base, const TBytes& stream, int32_t targetSize) {
   const std::string id = std::to_string(gWritten++);
   const uint16_t exact = targetSize < 0xFFFF ? static_cast<uint16_t>(targetSize) : kLargeCapacityCode;
   bool ok = WriteFile(dir / "buffer" / (id + "-large"), Cat({U16(kLargeCapacityCode), U16(base.size()), base, stream}));
@@ -51,8 +51,8 @@ bool Emit(const fs::path& dir, const Bytes& base, const Bytes& stream, int32_t t
   return ok;
 }
 
-Bytes Content(int kind, size_t n, std::mt19937& rng) {
-  Bytes b(n);
+TBytes Content(int kind, size_t n, std::mt19937& rng) {
+  TBytes b(n);
   for (size_t i = 0; i < n; i++) {
     if (kind == 0) b[i] = static_cast<uint8_t>("the setup archive block "[(i + rng() % 3) % 24]);
     if (kind == 1) b[i] = static_cast<uint8_t>(rng());
@@ -82,8 +82,8 @@ int main(int argc, char** argv) {
       for (int32_t blockSize : {kMinCommandBlockSize, 16, 100, kMaxBlockDecoded}) {
         for (int level : {0, 6}) {
           if (n < 100 && blockSize != kMaxBlockDecoded && level == 6) continue;
-          const Bytes content = Content(kind, n, rng);
-          Bytes stream;
+          const TBytes content = Content(kind, n, rng);
+          TBytes stream;
           ok = ok && EncodeEntryStream(content.data(), content.size(), {level, blockSize}, &stream);
           ok = ok && Emit(dir, {}, stream, static_cast<int32_t>(n));
         }
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   // Patches: copies from a base mixed with literals.
   for (int32_t blockSize : {kMinCommandBlockSize, 32, 1000}) {
     for (int level : {0, 9}) {
-      const Bytes base = Content(rng() % 2, 300 + rng() % 1500, rng);
+      const TBytes base = Content(rng() % 2, 300 + rng() % 1500, rng);
       TCommandWriter w;
       BeginCommands(&w, blockSize);
       size_t produced = 0;
@@ -105,13 +105,13 @@ int main(int argc, char** argv) {
           AddCopy(&w, base.data(), offset, length);
           produced += length;
         } else {
-          const Bytes fresh = Content(rng() % 3, rng() % 200, rng);
+          const TBytes fresh = Content(rng() % 3, rng() % 200, rng);
           AddLiteral(&w, fresh.data(), fresh.size());
           produced += fresh.size();
         }
       }
       AddEnd(&w);
-      Bytes stream;
+      TBytes stream;
       ok = ok && EncodeCommands(w, {level, blockSize}, &stream);
       ok = ok && Emit(dir, base, stream, static_cast<int32_t>(produced));
     }
@@ -119,16 +119,16 @@ int main(int argc, char** argv) {
 
   // Hand-made corners: a literal whose length field ends its block, a field
   // cut by a block end, a bad command, a wrong end checksum.
-  const auto stored = [](const Bytes& cmds) {
+  const auto stored = [](const TBytes& cmds) {
     TBlockHeader h = {kMethodStored, static_cast<int32_t>(cmds.size()),
                       static_cast<int32_t>(cmds.size()),
                       Crc32Update(cmds.data(), static_cast<int32_t>(cmds.size()), kRegisterStart)};
-    Bytes block(kBlockHeaderSize);
+    TBytes block(kBlockHeaderSize);
     PackBlockHeader(h, block.data());
     block.insert(block.end(), cmds.begin(), cmds.end());
     return block;
   };
-  const Bytes end = {kCmdEnd, 0xFF, 0xFF, 0xFF, 0xFF};
+  const TBytes end = {kCmdEnd, 0xFF, 0xFF, 0xFF, 0xFF};
   ok = ok && Emit(dir, {}, Cat({stored({0x20, 0}), stored(end)}), 0);
   ok = ok && Emit(dir, {}, Cat({stored({kCmdEnd, 0xFF, 0xFF}), stored({0xFF, 0xFF})}), 0);
   ok = ok && Emit(dir, {}, stored({0x30, 0xFF, 0xFF, 0xFF, 0xFF}), 0);
@@ -138,9 +138,9 @@ int main(int argc, char** argv) {
   // trailer) for test, list and extract, the same behind a stub, whole
   // setup files, and entry names for the name rule.
   {
-    Bytes body;
-    const auto add = [&](const std::string& name, const Bytes& content, int level) {
-      Bytes stream;
+    TBytes body;
+    const auto add = [&](const std::string& name, const TBytes& content, int level) {
+      TBytes stream;
       ok = ok && EncodeEntryStream(content.data(), content.size(), {level, kMaxBlockDecoded}, &stream);
       const TEntryHeader h = {0x5A216000, static_cast<uint32_t>(content.size()), 0x20,
                               static_cast<uint32_t>(stream.size()),
@@ -151,11 +151,11 @@ int main(int argc, char** argv) {
     add("Docs\\Deep\\guide.txt", Content(0, 2000, rng), 6);
     add("bin/data.bin", Content(1, 500, rng), 0);
     add("empty.txt", {}, 0);
-    const Bytes four = {'J', 'U', 'N', 'K'};
+    const TBytes four = {'J', 'U', 'N', 'K'};
     const TEntryHeader empty4 = {0x5A216000, 0, 0x21, 4, kRegisterStart};
     ok = ok && AppendArchiveEntry(&body, "sub\\empty4.txt", empty4, four.data(), four.size());
     int n = 0;
-    const auto emit = [&](uint8_t mode, const Bytes& rest) {
+    const auto emit = [&](uint8_t mode, const TBytes& rest) {
       ok = ok && WriteFile(dir / "archive" / std::to_string(n++), Cat({{mode}, rest}));
     };
     for (uint8_t command : {0, 1, 2}) {
@@ -164,11 +164,11 @@ int main(int argc, char** argv) {
     }
     std::string marker = kMarkerLowerCase;
     for (char& c : marker) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
-    const Bytes archive = FinishArchive(body, nullptr, 0);
-    emit(2, Cat({Bytes(100, 'M'), Bytes(marker.begin(), marker.end()), archive}));
+    const TBytes archive = FinishArchive(body, nullptr, 0);
+    emit(2, Cat({TBytes(100, 'M'), TBytes(marker.begin(), marker.end()), archive}));
     emit(2, archive);
     for (const char* name : {"a\\b.txt", "x\\.\\y", "com0", "Docs\\tempfile.$$$", "nul.txt", "a..b"}) {
-      emit(3, Bytes(name, name + std::strlen(name)));
+      emit(3, TBytes(name, name + std::strlen(name)));
     }
   }
 

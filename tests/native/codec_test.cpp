@@ -18,44 +18,44 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using TBytes = std::vector<uint8_t>;
 
 // ---- Stream building -----------------------------------------------------
 
-Bytes operator+(Bytes a, const Bytes& b) {
+TBytes operator+(TBytes a, const TBytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
-Bytes Head(Bytes b, size_t n) {
+TBytes Head(TBytes b, size_t n) {
   b.resize(n);
   return b;
 }
 
-Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
+TBytes Str(const std::string& s) { return TBytes(s.begin(), s.end()); }
 
-Bytes Le(uint32_t v, int width) {
-  Bytes b;
+TBytes Le(uint32_t v, int width) {
+  TBytes b;
   for (int i = 0; i < width; i++) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
   return b;
 }
 
-uint32_t Reg(const Bytes& b) {
+uint32_t Reg(const TBytes& b) {
   return Crc32UpdateBytewise(b.data(), static_cast<int32_t>(b.size()), kRegisterStart);
 }
 
-Bytes Random(size_t n, uint32_t seed) {
+TBytes Random(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
-  Bytes b(n);
+  TBytes b(n);
   for (auto& x : b) x = static_cast<uint8_t>(rng());
   return b;
 }
 
 // Words and spaces: compresses well.
-Bytes Text(size_t n, uint32_t seed) {
+TBytes Text(size_t n, uint32_t seed) {
   static const char* const kWords[] = {"setup ", "archive ", "block ", "the ", "of ", "file\r\n"};
   std::mt19937 rng(seed);
-  Bytes b;
+  TBytes b;
   while (b.size() < n) {
     const char* w = kWords[rng() % 6];
     b.insert(b.end(), w, w + std::strlen(w));
@@ -65,37 +65,37 @@ Bytes Text(size_t n, uint32_t seed) {
 }
 
 // Commands, written by hand.
-Bytes LitW(const Bytes& data, int width) {
-  return Bytes{LiteralCommand(width)} + Le(static_cast<uint32_t>(data.size()), width) + data;
+TBytes LitW(const TBytes& data, int width) {
+  return TBytes{LiteralCommand(width)} + Le(static_cast<uint32_t>(data.size()), width) + data;
 }
-Bytes Lit(const Bytes& data) { return LitW(data, FieldWidthFor(static_cast<uint32_t>(data.size()))); }
-Bytes End(uint32_t reg) { return Bytes{kCmdEnd} + Le(reg, 4); }
-Bytes EndOf(const Bytes& output) { return End(Reg(output)); }
-Bytes Copy(uint32_t offset, int offsetWidth, uint32_t length, int lengthWidth) {
-  return Bytes{CopyCommand(offsetWidth, lengthWidth)} + Le(offset, offsetWidth) +
+TBytes Lit(const TBytes& data) { return LitW(data, FieldWidthFor(static_cast<uint32_t>(data.size()))); }
+TBytes End(uint32_t reg) { return TBytes{kCmdEnd} + Le(reg, 4); }
+TBytes EndOf(const TBytes& output) { return End(Reg(output)); }
+TBytes Copy(uint32_t offset, int offsetWidth, uint32_t length, int lengthWidth) {
+  return TBytes{CopyCommand(offsetWidth, lengthWidth)} + Le(offset, offsetWidth) +
          Le(length, lengthWidth);
 }
 
 // Blocks, written by hand.
-Bytes Block(uint8_t method, int32_t decoded, int32_t stored, uint32_t checksum, const Bytes& data) {
+TBytes Block(uint8_t method, int32_t decoded, int32_t stored, uint32_t checksum, const TBytes& data) {
   TBlockHeader h = {method, decoded, stored, checksum};
-  Bytes header(kBlockHeaderSize);
+  TBytes header(kBlockHeaderSize);
   PackBlockHeader(h, header.data());
   return header + data;
 }
-Bytes Stored(const Bytes& cmds) {
+TBytes Stored(const TBytes& cmds) {
   const auto n = static_cast<int32_t>(cmds.size());
   return Block(kMethodStored, n, n, Reg(cmds), cmds);
 }
-Bytes Deflated(const Bytes& cmds) {
+TBytes Deflated(const TBytes& cmds) {
   uLongf n = compressBound(static_cast<uLong>(cmds.size()));
-  Bytes z(n);
+  TBytes z(n);
   EXPECT_EQ(compress2(z.data(), &n, cmds.data(), static_cast<uLong>(cmds.size()), 9), Z_OK);
   z.resize(n);
   return z;
 }
-Bytes Zlib(const Bytes& cmds) {
-  const Bytes z = Deflated(cmds);
+TBytes Zlib(const TBytes& cmds) {
+  const TBytes z = Deflated(cmds);
   return Block(kMethodZlib, static_cast<int32_t>(cmds.size()), static_cast<int32_t>(z.size()),
                Reg(z), z);
 }
@@ -107,10 +107,10 @@ constexpr int32_t kLargeCapacity = 1 << 22;
 struct TMemoryRun {
   int32_t code;
   int32_t size;
-  Bytes output;
+  TBytes output;
 };
 
-TMemoryRun DecodeMemory(const Bytes& base, const Bytes& stream, int32_t capacity = kLargeCapacity) {
+TMemoryRun DecodeMemory(const TBytes& base, const TBytes& stream, int32_t capacity = kLargeCapacity) {
   TMemoryRun r;
   r.output.assign(static_cast<size_t>(capacity), 0xCC);
   r.size = capacity;
@@ -121,7 +121,7 @@ TMemoryRun DecodeMemory(const Bytes& base, const Bytes& stream, int32_t capacity
 
 // A source that delivers its bytes in chunks of varying, odd sizes.
 struct TChunkedSource {
-  const Bytes* data = nullptr;
+  const TBytes* data = nullptr;
   size_t position = 0;
   size_t turn = 0;
   std::vector<int32_t> chunks = {1, 7, 3, 13, 4096, 2, 65537};
@@ -150,7 +150,7 @@ void ChunkSeek(int32_t offset, void* user) {
 }
 
 void AppendWrite(const void* buffer, int32_t count, void* user) {
-  auto* out = static_cast<Bytes*>(user);
+  auto* out = static_cast<TBytes*>(user);
   const auto* p = static_cast<const uint8_t*>(buffer);
   out->insert(out->end(), p, p + count);
 }
@@ -165,10 +165,10 @@ void LogProgress(int32_t consumed, int32_t total, void* user) {
 
 struct TStreamRun {
   int32_t code;
-  Bytes output;
+  TBytes output;
 };
 
-TStreamRun DecodeStreaming(const Bytes& base, const Bytes& stream) {
+TStreamRun DecodeStreaming(const TBytes& base, const TBytes& stream) {
   TChunkedSource baseSource, streamSource;
   baseSource.data = &base;
   streamSource.data = &stream;
@@ -181,7 +181,7 @@ TStreamRun DecodeStreaming(const Bytes& base, const Bytes& stream) {
 // DecodeEntryStream hands one context to both its reader and its writer.
 struct TEntryContext {
   TChunkedSource source;
-  Bytes output;
+  TBytes output;
 };
 
 int32_t EntryRead(void* buffer, int32_t count, void* context) {
@@ -219,7 +219,7 @@ TEST(Crc32, RoutineNameMatchesProcessor) {
 // value is the register inverted on both sides), on random buffers, lengths,
 // misalignments and start registers.
 TEST(Crc32, AllRoutinesAgreeOnRandomBuffers) {
-  const Bytes data = Random(5000 + 64, 7);
+  const TBytes data = Random(5000 + 64, 7);
   std::mt19937 rng(11);
   for (int i = 0; i < 3000; i++) {
     const size_t skew = rng() % 64;
@@ -237,7 +237,7 @@ TEST(Crc32, AllRoutinesAgreeOnRandomBuffers) {
 }
 
 TEST(Crc32, LongBufferInPiecesEqualsWhole) {
-  const Bytes data = Random(1 << 20, 3);
+  const TBytes data = Random(1 << 20, 3);
   const uint32_t whole = Crc32UpdateBytewise(data.data(), static_cast<int32_t>(data.size()), 0u);
   EXPECT_EQ(Crc32Update(data.data(), static_cast<int32_t>(data.size()), 0u), whole);
   uint32_t reg = 0;
@@ -293,8 +293,8 @@ TEST(Scramble, KeystreamFromSeedZero) {
 }
 
 TEST(Scramble, ChunksContinueTheStreamAndTwiceRestores) {
-  const Bytes plain = Random(40000, 5);
-  Bytes whole = plain, pieces = plain;
+  const TBytes plain = Random(40000, 5);
+  TBytes whole = plain, pieces = plain;
   uint32_t a = PasswordSeed("pw", 2), b = a;
   ScrambleBytes(&a, whole.data(), whole.size());
   for (size_t at = 0; at < pieces.size(); at += kUnscrambleChunk) {
@@ -394,16 +394,16 @@ class InflateBlockTest : public testing::TestWithParam<TInflateCase> {};
 
 TEST_P(InflateBlockTest, Case) {
   const TInflateCase& c = GetParam();
-  const Bytes content = Text(100000, 1);
-  Bytes z = Deflated(content);
+  const TBytes content = Text(100000, 1);
+  TBytes z = Deflated(content);
   if (c.mangle == 1) z.resize(z.size() / 2);
   if (c.mangle == 2) z = Random(z.size(), 9);
-  if (c.mangle == 3) z = Bytes(z.begin() + 2, z.end());
+  if (c.mangle == 3) z = TBytes(z.begin() + 2, z.end());
   // The arena sits between guard bytes that must stay untouched.
   constexpr size_t kGuard = 64;
   const size_t arenaBytes = c.arenaSize > 0 ? static_cast<size_t>(c.arenaSize) : 0;
-  Bytes arena(arenaBytes + 2 * kGuard, 0xA5);
-  Bytes out(content.size() + 16, 0);
+  TBytes arena(arenaBytes + 2 * kGuard, 0xA5);
+  TBytes out(content.size() + 16, 0);
   const bool ok = InflateBlock(z.data(), static_cast<int32_t>(z.size()), out.data(),
                                static_cast<int32_t>(content.size()) + c.capacityDelta,
                                c.arenaSize < 0 ? nullptr : arena.data() + kGuard, c.arenaSize);
@@ -433,7 +433,7 @@ INSTANTIATE_TEST_SUITE_P(Codec, InflateBlockTest, testing::ValuesIn(kInflateCase
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(InflateBlock, RejectsNegativeLengths) {
-  const Bytes z = Deflated(Str("abc"));
+  const TBytes z = Deflated(Str("abc"));
   uint8_t out[8];
   EXPECT_FALSE(InflateBlock(z.data(), -1, out, 8, nullptr, 0));
   EXPECT_FALSE(InflateBlock(z.data(), static_cast<int32_t>(z.size()), out, -1, nullptr, 0));
@@ -446,20 +446,20 @@ constexpr int32_t kSkip = 1;  // this decoder is not run for the case
 
 struct TStreamCase {
   std::string name;
-  Bytes stream;
-  Bytes base;
+  TBytes stream;
+  TBytes base;
   int32_t memory;     // expected result of ApplyPatchBuffer
   int32_t streaming;  // expected result of ApplyPatchStream
   int32_t capacity = kLargeCapacity;
 };
 
 std::vector<TStreamCase> StreamCases() {
-  const Bytes hello = Str("hello");
-  const Bytes good = Lit(hello) + EndOf(hello);
-  const Bytes abc = Str("abc");
+  const TBytes hello = Str("hello");
+  const TBytes good = Lit(hello) + EndOf(hello);
+  const TBytes abc = Str("abc");
   std::vector<TStreamCase> c;
-  const auto add = [&](std::string name, Bytes stream, int32_t memory, int32_t streaming,
-                       Bytes base = {}, int32_t capacity = kLargeCapacity) {
+  const auto add = [&](std::string name, TBytes stream, int32_t memory, int32_t streaming,
+                       TBytes base = {}, int32_t capacity = kLargeCapacity) {
     c.push_back({std::move(name), std::move(stream), std::move(base), memory, streaming, capacity});
   };
 
@@ -467,9 +467,9 @@ std::vector<TStreamCase> StreamCases() {
   add("StoredBlock", Stored(good), 0, 0);
   add("ZlibBlock", Zlib(good), 0, 0);
   add("OnlyEndCommand", Stored(EndOf({})), 0, 0);
-  add("CommandByteEndsBlock", Stored(Lit(hello) + Bytes{kCmdEnd}) + Stored(Le(Reg(hello), 4)), 0, 0);
+  add("CommandByteEndsBlock", Stored(Lit(hello) + TBytes{kCmdEnd}) + Stored(Le(Reg(hello), 4)), 0, 0);
   add("WideLengthField", Stored(LitW(hello, 4) + EndOf(hello)), 0, 0);
-  add("BytesAfterEndIgnored", Stored(good) + Bytes{0xFF, 0xFF}, 0, 0);
+  add("BytesAfterEndIgnored", Stored(good) + TBytes{0xFF, 0xFF}, 0, 0);
   add("CopyWholeBase", Stored(Copy(0, 1, 3, 1) + EndOf(abc)), 0, 0, abc);
   add("ZeroLengthCopyInsideBase", Stored(Copy(2, 1, 0, 1) + EndOf({})), 0, 0, abc);
   // In memory the offset must lie below the base length even for length 0;
@@ -478,7 +478,7 @@ std::vector<TStreamCase> StreamCases() {
   {
     // No upper limit on the stored length in memory: a zlib stream padded
     // past 0x200400 bytes (the padding is never inflated).
-    Bytes z = Deflated(good);
+    TBytes z = Deflated(good);
     z.resize(kMaxBlockStored + 1, 0x5A);
     add("StoredLengthAboveLimitInMemory",
         Block(kMethodZlib, static_cast<int32_t>(good.size()), kMaxBlockStored + 1, Reg(z), z), 0,
@@ -500,19 +500,19 @@ std::vector<TStreamCase> StreamCases() {
       -1, -1);
   add("StoredBytesCut", Head(Stored(good), Stored(good).size() - 1), -1, -1);
   add("CompressedBytesCut", Head(Zlib(good), Zlib(good).size() - 1), -1, -1);
-  add("SecondHeaderCut", Stored(Lit(hello)) + Bytes(5, 0), -1, -1);
+  add("SecondHeaderCut", Stored(Lit(hello)) + TBytes(5, 0), -1, -1);
   add("BlockChecksumStored", Block(kMethodStored, 11, 11, Reg(good) ^ 1, good), -1, -1);
   {
-    Bytes block = Zlib(Lit(Text(500, 2)) + EndOf(Text(500, 2)));
+    TBytes block = Zlib(Lit(Text(500, 2)) + EndOf(Text(500, 2)));
     block[kBlockHeaderSize + 6] ^= 0x10;
     add("FlippedBitInCompressedBlock", block, -1, -1);
   }
   {
-    const Bytes junk = Random(40, 4);
+    const TBytes junk = Random(40, 4);
     add("InflationFailsWithGoodChecksum", Block(kMethodZlib, 11, 40, Reg(junk), junk), -1, -1);
   }
   {
-    const Bytes z = Deflated(good);
+    const TBytes z = Deflated(good);
     add("InflatesPastDecodedLength",
         Block(kMethodZlib, static_cast<int32_t>(good.size()) - 1, static_cast<int32_t>(z.size()),
               Reg(z), z),
@@ -523,37 +523,37 @@ std::vector<TStreamCase> StreamCases() {
     // A zlib block that inflates to less than its decoded length: the rest
     // of the block reads as zeros whatever an earlier decode left there, so
     // here an end command with checksum 0.
-    const Bytes z = Deflated(Lit(hello));
+    const TBytes z = Deflated(Lit(hello));
     add("InflatesShortOfDecodedLength",
         Block(kMethodZlib, 7 + 5, static_cast<int32_t>(z.size()), Reg(z), z), -4, -4);
   }
 
   // Fields and literals against block ends.
   add("EndChecksumCutByBlock",
-      Stored(Lit(hello) + Bytes{kCmdEnd} + Le(Reg(hello), 2)) +
+      Stored(Lit(hello) + TBytes{kCmdEnd} + Le(Reg(hello), 2)) +
           Stored(Le(Reg(hello) >> 16, 2)),
       -1, -1);
-  add("LiteralLengthCutByBlock", Stored({LiteralCommand(2), 5}) + Stored(Bytes{0} + hello + EndOf(hello)),
+  add("LiteralLengthCutByBlock", Stored({LiteralCommand(2), 5}) + Stored(TBytes{0} + hello + EndOf(hello)),
       -1, -1);
   add("LiteralLengthEndsBlock", Stored({LiteralCommand(1), 5}) + Stored(hello + EndOf(hello)), -1,
       -1);
   add("ZeroLiteralLengthEndsBlock", Stored({LiteralCommand(1), 0}) + Stored(EndOf({})), -1, -1);
   add("LiteralDataPastBlockEnd",
-      Stored(Bytes{LiteralCommand(1), 6} + hello) + Stored(Str("!") + EndOf(hello + Str("!"))), -1,
+      Stored(TBytes{LiteralCommand(1), 6} + hello) + Stored(Str("!") + EndOf(hello + Str("!"))), -1,
       -1);
-  add("LiteralDataPastStreamEnd", Stored(Bytes{LiteralCommand(1), 200} + hello), -1, -1);
-  add("CopyOffsetCutByBlock", Stored({CopyCommand(2, 1), 0}) + Stored(Bytes{0, 3} + EndOf(abc)),
+  add("LiteralDataPastStreamEnd", Stored(TBytes{LiteralCommand(1), 200} + hello), -1, -1);
+  add("CopyOffsetCutByBlock", Stored({CopyCommand(2, 1), 0}) + Stored(TBytes{0, 3} + EndOf(abc)),
       -1, -1, abc);
   add("LiteralLengthNegative",
-      Stored(Bytes{LiteralCommand(4)} + Le(0x80000000u, 4) + hello + EndOf(hello)), -1, -1);
+      Stored(TBytes{LiteralCommand(4)} + Le(0x80000000u, 4) + hello + EndOf(hello)), -1, -1);
   add("LiteralLengthAllOnes",
-      Stored(Bytes{LiteralCommand(4)} + Le(0xFFFFFFFFu, 4) + hello + EndOf(hello)), -1, -1);
+      Stored(TBytes{LiteralCommand(4)} + Le(0xFFFFFFFFu, 4) + hello + EndOf(hello)), -1, -1);
 
   // Commands.
-  add("CommandByte01", Stored(Bytes{0x01} + good), -2, -2);
-  add("CommandByte0F", Stored(Bytes{0x0F} + good), -2, -2);
-  add("CommandByte24", Stored(Bytes{0x24, 0} + good), -2, -2);
-  add("CommandByteFF", Stored(Bytes{0xFF} + good), -2, -2);
+  add("CommandByte01", Stored(TBytes{0x01} + good), -2, -2);
+  add("CommandByte0F", Stored(TBytes{0x0F} + good), -2, -2);
+  add("CommandByte24", Stored(TBytes{0x24, 0} + good), -2, -2);
+  add("CommandByteFF", Stored(TBytes{0xFF} + good), -2, -2);
   add("CopyOffsetNegative", Stored(Copy(0x80000000u, 4, 1, 1) + EndOf(abc)), -2, -2, abc);
   add("CopyLengthNegative", Stored(Copy(0, 1, 0x80000000u, 4) + EndOf(abc)), -2, -2, abc);
   add("CopyOffsetPastBase", Stored(Copy(4, 1, 1, 1) + EndOf(abc)), -3, -3, abc);
@@ -566,13 +566,13 @@ std::vector<TStreamCase> StreamCases() {
   // End command and stream end.
   add("EndChecksumFlipped", Stored(Lit(hello) + End(Reg(hello) ^ 0x100)), -4, -4);
   add("MissingEndCommand", Stored(Lit(hello)), -1, -1);
-  add("EndChecksumCutByStreamEnd", Stored(Lit(hello) + Bytes{kCmdEnd, 1, 2}), -1, -1);
+  add("EndChecksumCutByStreamEnd", Stored(Lit(hello) + TBytes{kCmdEnd, 1, 2}), -1, -1);
 
   // Output capacity (memory decoder only).
   add("OutputTooSmall", Stored(good), -5, kSkip, {}, 4);
   add("OutputTooSmallThenBadChecksum", Stored(Lit(hello) + End(0)), -4, kSkip, {}, 4);
-  add("OutputTooSmallThenMalformed", Stored(Lit(hello)) + Bytes{1}, -1, kSkip, {}, 4);
-  add("OutputTooSmallThenBadCommand", Stored(Lit(hello) + Bytes{0x30}), -2, kSkip, {}, 4);
+  add("OutputTooSmallThenMalformed", Stored(Lit(hello)) + TBytes{1}, -1, kSkip, {}, 4);
+  add("OutputTooSmallThenBadCommand", Stored(Lit(hello) + TBytes{0x30}), -2, kSkip, {}, 4);
   add("ZeroCapacity", Stored(good), -5, kSkip, {}, 0);
   return c;
 }
@@ -597,8 +597,8 @@ INSTANTIATE_TEST_SUITE_P(Codec, StreamCaseTest, testing::ValuesIn(StreamCases())
 // ---- Decoder behaviour -----------------------------------------------------
 
 TEST(ApplyPatchBuffer, TooSmallReportsFullSizeAndSecondPassSucceeds) {
-  const Bytes content = Text(30000, 3);
-  Bytes stream;
+  const TBytes content = Text(30000, 3);
+  TBytes stream;
   ASSERT_TRUE(EncodeEntryStream(content.data(), content.size(), {6, 1000}, &stream));
   const int32_t capacity = 10000;
   TMemoryRun first;
@@ -620,8 +620,8 @@ TEST(ApplyPatchBuffer, TooSmallReportsFullSizeAndSecondPassSucceeds) {
 
 TEST(ApplyPatchBuffer, OutputBeyondTwoGigabytesIsMalformed) {
   // 2,049 copies of a 1 MiB base claim more output than a size can hold.
-  const Bytes base(1 << 20, 0x11);
-  Bytes cmds;
+  const TBytes base(1 << 20, 0x11);
+  TBytes cmds;
   for (int i = 0; i < 2049; i++) cmds = cmds + Copy(0, 1, 1u << 20, 3);
   const TMemoryRun r = DecodeMemory(base, Stored(cmds + End(0)), 16);
   EXPECT_EQ(r.code, kDecodeMalformed);
@@ -631,7 +631,7 @@ TEST(ApplyPatchBuffer, NullArgumentsAreShortStreams) {
   int32_t size = 0;
   EXPECT_EQ(ApplyPatchBuffer(nullptr, 0, nullptr, &size, nullptr, 0, nullptr, nullptr), -1);
   EXPECT_EQ(size, 0);
-  const Bytes stream = Stored(EndOf({}));
+  const TBytes stream = Stored(EndOf({}));
   EXPECT_EQ(ApplyPatchBuffer(nullptr, -5, nullptr, nullptr, stream.data(),
                              static_cast<int32_t>(stream.size()), nullptr, nullptr),
             0);
@@ -640,14 +640,14 @@ TEST(ApplyPatchBuffer, NullArgumentsAreShortStreams) {
 // Progress after every command: 13 + stored length per block loaded so
 // far; the memory decoder reports the stream length as the total.
 TEST(Decoders, ProgressCountsLoadedBlocks) {
-  const Bytes blockA = Stored(Lit(Str("abc")));                          // 13 + 5
-  const Bytes blockB = Stored(Lit(Str("de")) + EndOf(Str("abcde")));     // 13 + 9
-  const Bytes stream = blockA + blockB;
+  const TBytes blockA = Stored(Lit(Str("abc")));                          // 13 + 5
+  const TBytes blockB = Stored(Lit(Str("de")) + EndOf(Str("abcde")));     // 13 + 9
+  const TBytes stream = blockA + blockB;
   const std::vector<std::pair<int32_t, int32_t>> want = {{18, 777}, {40, 777}, {40, 777}};
 
   TChunkedSource source;
   source.data = &stream;
-  Bytes output;
+  TBytes output;
   TProgressLog log;
   EXPECT_EQ(ApplyPatchStream(nullptr, nullptr, nullptr, AppendWrite, &output, ChunkRead, 777, &source,
                              LogProgress, &log),
@@ -667,14 +667,14 @@ TEST(Decoders, ProgressCountsLoadedBlocks) {
 }
 
 TEST(ApplyPatchStream, CopyPassesThroughChunksOfTheStoredBuffer) {
-  const Bytes base = Random(static_cast<size_t>(kMaxBlockStored) + 1000, 8);
+  const TBytes base = Random(static_cast<size_t>(kMaxBlockStored) + 1000, 8);
   const auto length = static_cast<uint32_t>(base.size());
-  const Bytes stream = Stored(Copy(0, 1, length, 3) + EndOf(base));
+  const TBytes stream = Stored(Copy(0, 1, length, 3) + EndOf(base));
   TChunkedSource baseSource, streamSource;
   baseSource.data = &base;
   baseSource.chunks = {1 << 30};  // a reader that delivers all it is asked for
   streamSource.data = &stream;
-  Bytes output;
+  TBytes output;
   EXPECT_EQ(ApplyPatchStream(ChunkRead, ChunkSeek, &baseSource, AppendWrite, &output, ChunkRead, -1,
                              &streamSource, nullptr, nullptr),
             0);
@@ -684,9 +684,9 @@ TEST(ApplyPatchStream, CopyPassesThroughChunksOfTheStoredBuffer) {
 }
 
 TEST(ApplyPatchStream, BaseReaderDeliveringLittleAtATime) {
-  const Bytes base = Random(5000, 12);
-  const Bytes want = Bytes(base.begin() + 100, base.begin() + 4100);
-  const Bytes stream = Stored(Copy(100, 1, 4000, 2) + EndOf(want));
+  const TBytes base = Random(5000, 12);
+  const TBytes want = TBytes(base.begin() + 100, base.begin() + 4100);
+  const TBytes stream = Stored(Copy(100, 1, 4000, 2) + EndOf(want));
   const TStreamRun r = DecodeStreaming(base, stream);
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.output, want);
@@ -694,12 +694,12 @@ TEST(ApplyPatchStream, BaseReaderDeliveringLittleAtATime) {
 
 struct TEntryCase {
   const char* name;
-  Bytes stream;
+  TBytes stream;
   int32_t code;
 };
 
 TEST(DecodeEntryStream, Results) {
-  const Bytes hello = Str("hello");
+  const TBytes hello = Str("hello");
   const TEntryCase cases[] = {
       {"Literal", Stored(Lit(hello) + EndOf(hello)), 0},
       {"OnlyEnd", Stored(EndOf({})), 0},
@@ -720,7 +720,7 @@ TEST(DecodeEntryStream, Results) {
 
 // Walks the decoded command bytes of every block and checks the writer's
 // rules: blocks within the limits, every command whole in one block.
-void CheckWriterLayout(const Bytes& stream, int32_t blockSize) {
+void CheckWriterLayout(const TBytes& stream, int32_t blockSize) {
   size_t at = 0;
   while (at < stream.size()) {
     ASSERT_LE(at + kBlockHeaderSize, stream.size());
@@ -731,7 +731,7 @@ void CheckWriterLayout(const Bytes& stream, int32_t blockSize) {
     ASSERT_LE(h.storedLength, kMaxBlockStored);
     ASSERT_LE(at + h.storedLength, stream.size());
     ASSERT_EQ(Crc32Update(stream.data() + at, h.storedLength, kRegisterStart), h.checksum);
-    Bytes cmds(static_cast<size_t>(h.decodedLength));
+    TBytes cmds(static_cast<size_t>(h.decodedLength));
     if (h.method == kMethodStored) {
       ASSERT_EQ(h.storedLength, h.decodedLength);
       std::memcpy(cmds.data(), stream.data() + at, cmds.size());
@@ -774,18 +774,18 @@ struct TRoundTrip {
   int level;
 };
 
-Bytes Content(int kind, size_t size) {
+TBytes Content(int kind, size_t size) {
   if (kind == 0) return Text(size, 21);
   if (kind == 1) return Random(size, 22);
-  return Bytes(size, 0);
+  return TBytes(size, 0);
 }
 
 class RoundTripTest : public testing::TestWithParam<TRoundTrip> {};
 
 TEST_P(RoundTripTest, ThroughAllDecoders) {
   const TRoundTrip& c = GetParam();
-  const Bytes content = Content(c.kind, c.size);
-  Bytes stream;
+  const TBytes content = Content(c.kind, c.size);
+  TBytes stream;
   ASSERT_TRUE(EncodeEntryStream(content.data(), content.size(), {c.level, c.blockSize}, &stream));
   CheckWriterLayout(stream, c.blockSize);
 
@@ -829,11 +829,11 @@ INSTANTIATE_TEST_SUITE_P(Codec, RoundTripTest, testing::ValuesIn(kRoundTrips),
 class PatchRoundTripTest : public testing::TestWithParam<int32_t> {};
 
 TEST_P(PatchRoundTripTest, CopiesAndLiterals) {
-  const Bytes base = Text(40000, 31) + Random(30000, 32);
+  const TBytes base = Text(40000, 31) + Random(30000, 32);
   std::mt19937 rng(static_cast<uint32_t>(GetParam()));
   TCommandWriter w;
   BeginCommands(&w, GetParam());
-  Bytes target;
+  TBytes target;
   for (int i = 0; i < 40; i++) {
     if (rng() % 2 == 0) {
       const uint32_t offset = rng() % base.size();
@@ -841,7 +841,7 @@ TEST_P(PatchRoundTripTest, CopiesAndLiterals) {
       AddCopy(&w, base.data(), offset, length);
       target.insert(target.end(), base.begin() + offset, base.begin() + offset + length);
     } else {
-      const Bytes fresh = Random(rng() % 300, rng());
+      const TBytes fresh = Random(rng() % 300, rng());
       AddLiteral(&w, fresh.data(), fresh.size());
       target = target + fresh;
     }
@@ -853,7 +853,7 @@ TEST_P(PatchRoundTripTest, CopiesAndLiterals) {
     ASSERT_GT(end, begin);
   }
   for (int level : {0, 6}) {
-    Bytes stream;
+    TBytes stream;
     ASSERT_TRUE(EncodeCommands(w, {level, w.blockSize}, &stream));
     CheckWriterLayout(stream, w.blockSize);
     const TMemoryRun m = DecodeMemory(base, stream, static_cast<int32_t>(target.size()));
@@ -871,11 +871,11 @@ INSTANTIATE_TEST_SUITE_P(Codec, PatchRoundTripTest,
 struct TCopyWidthCase {
   uint32_t offset;
   uint32_t length;
-  Bytes bytes;
+  TBytes bytes;
 };
 
 TEST(CommandWriter, CopyUsesSmallestFieldWidths) {
-  const Bytes base(0x10000, 7);
+  const TBytes base(0x10000, 7);
   const TCopyWidthCase cases[] = {
       {0, 0, {0x10, 0, 0}},
       {0xFF, 0x100, {0x11, 0xFF, 0, 1}},
@@ -903,7 +903,7 @@ TEST(CommandWriter, UnrepresentableCopyFailsTheWriter) {
   BeginCommands(&w, 100);
   AddCopy(&w, nullptr, 0x80000000u, 0);
   EXPECT_TRUE(w.failed);
-  Bytes out;
+  TBytes out;
   AddEnd(&w);
   EXPECT_FALSE(EncodeCommands(w, {}, &out));
 }
@@ -911,15 +911,15 @@ TEST(CommandWriter, UnrepresentableCopyFailsTheWriter) {
 TEST(CommandWriter, LiteralNeverStartsItsDataAtABlockEnd) {
   TCommandWriter w;
   BeginCommands(&w, 10);
-  const Bytes a = Str("1234567");  // 1 + 1 + 7 bytes: one byte left in the block
-  const Bytes b = Str("xy");
+  const TBytes a = Str("1234567");  // 1 + 1 + 7 bytes: one byte left in the block
+  const TBytes b = Str("xy");
   AddLiteral(&w, a.data(), a.size());
   AddLiteral(&w, b.data(), b.size());
   AddEnd(&w);
   const auto blocks = SplitIntoBlocks(w);
   ASSERT_EQ(blocks.size(), 2u);
   EXPECT_EQ(blocks[0], (std::pair<size_t, size_t>{0, 9}));
-  EXPECT_EQ(Bytes(w.bytes.begin() + 9, w.bytes.begin() + 13), (Bytes{0x20, 2, 'x', 'y'}));
+  EXPECT_EQ(TBytes(w.bytes.begin() + 9, w.bytes.begin() + 13), (TBytes{0x20, 2, 'x', 'y'}));
 }
 
 TEST(CommandWriter, BlockSizeIsClamped) {
@@ -932,7 +932,7 @@ TEST(CommandWriter, BlockSizeIsClamped) {
 
 struct TEncodeBlockCase {
   const char* name;
-  Bytes commands;
+  TBytes commands;
   int level;
   uint8_t method;
 };
@@ -945,7 +945,7 @@ TEST(EncodeBlock, StoredOrCompressed) {
       {"TinyStays", Str("a"), 9, kMethodStored},
   };
   for (const TEncodeBlockCase& c : cases) {
-    Bytes out = {0xEE};  // appended after what is there
+    TBytes out = {0xEE};  // appended after what is there
     ASSERT_TRUE(EncodeBlock(c.commands.data(), static_cast<int32_t>(c.commands.size()),
                             {c.level, kMaxBlockDecoded}, &out))
         << c.name;
@@ -956,8 +956,8 @@ TEST(EncodeBlock, StoredOrCompressed) {
     EXPECT_EQ(out.size(), 1 + kBlockHeaderSize + static_cast<size_t>(h.storedLength));
     EXPECT_EQ(h.checksum, Crc32Update(out.data() + 1 + kBlockHeaderSize, h.storedLength, kRegisterStart));
   }
-  Bytes out;
-  const Bytes one = Str("a");
+  TBytes out;
+  const TBytes one = Str("a");
   EXPECT_FALSE(EncodeBlock(one.data(), -1, {}, &out));
   EXPECT_FALSE(EncodeBlock(one.data(), kMaxBlockDecoded + 1, {}, &out));
   EXPECT_FALSE(EncodeBlock(one.data(), 1, {10, kMaxBlockDecoded}, &out));
@@ -965,7 +965,7 @@ TEST(EncodeBlock, StoredOrCompressed) {
 }
 
 TEST(EncodeEntryStream, EmptyContentIsOneBlockWithTheEndCommand) {
-  Bytes stream;
+  TBytes stream;
   ASSERT_TRUE(EncodeEntryStream(nullptr, 0, {}, &stream));
   EXPECT_EQ(stream, Stored(End(kRegisterStart)));
   const TMemoryRun m = DecodeMemory({}, stream, 0);
@@ -974,8 +974,8 @@ TEST(EncodeEntryStream, EmptyContentIsOneBlockWithTheEndCommand) {
 }
 
 TEST(EncodeEntryStream, RejectsBlockSizesOutsideTheLimits) {
-  Bytes stream;
-  const Bytes a = Str("abc");
+  TBytes stream;
+  const TBytes a = Str("abc");
   EXPECT_FALSE(EncodeEntryStream(a.data(), a.size(), {6, kMinCommandBlockSize - 1}, &stream));
   EXPECT_FALSE(EncodeEntryStream(a.data(), a.size(), {6, kMaxBlockDecoded + 1}, &stream));
   EXPECT_FALSE(EncodeEntryStream(nullptr, 3, {}, &stream));
@@ -984,27 +984,27 @@ TEST(EncodeEntryStream, RejectsBlockSizesOutsideTheLimits) {
 // ---- Archive bodies --------------------------------------------------------
 
 TEST(Archive, NoEntriesIsJustTheTrailer) {
-  EXPECT_EQ(FinishArchive({}, nullptr, 0), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(FinishArchive({}, "secret", 6), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
-  Bytes archive;
+  EXPECT_EQ(FinishArchive({}, nullptr, 0), (TBytes{0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(FinishArchive({}, "secret", 6), (TBytes{0xFF, 0xFF, 0xFF, 0xFF}));
+  TBytes archive;
   ASSERT_TRUE(BuildArchive({}, {}, &archive));
-  EXPECT_EQ(archive, (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(archive, (TBytes{0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(Archive, TrailerIsOverThePlainBodyAndTheBodyIsScrambled) {
-  const Bytes body = Text(1000, 4);
-  const Bytes archive = FinishArchive(body, "pw", 2);
+  const TBytes body = Text(1000, 4);
+  const TBytes archive = FinishArchive(body, "pw", 2);
   ASSERT_EQ(archive.size(), body.size() + kTrailerSize);
-  EXPECT_EQ(Bytes(archive.end() - 4, archive.end()), Le(Reg(body), 4));
-  Bytes plain(archive.begin(), archive.end() - 4);
+  EXPECT_EQ(TBytes(archive.end() - 4, archive.end()), Le(Reg(body), 4));
+  TBytes plain(archive.begin(), archive.end() - 4);
   uint32_t state = PasswordSeed("pw", 2);
   ScrambleBytes(&state, plain.data(), plain.size());
   EXPECT_EQ(plain, body);
 }
 
 TEST(Archive, AppendEntryRefusesWhatTheFormatCannotCarry) {
-  Bytes body;
-  const Bytes stream = Stored(EndOf({}));
+  TBytes body;
+  const TBytes stream = Stored(EndOf({}));
   TEntryHeader h = {0, 0, 0x20, static_cast<uint32_t>(stream.size()), kRegisterStart};
   EXPECT_FALSE(AppendArchiveEntry(&body, "", h, stream.data(), stream.size()));
   EXPECT_FALSE(AppendArchiveEntry(&body, std::string(65536, 'a'), h, stream.data(), stream.size()));
@@ -1028,14 +1028,14 @@ TEST(Archive, BuildArchiveReadsBack) {
   entries[1].attributes = 0x21;
   entries[2].name = "empty.dat";
   entries[3].name = "data\\zeros.bin";
-  entries[3].content = Bytes(100000, 0);
-  Bytes archive;
+  entries[3].content = TBytes(100000, 0);
+  TBytes archive;
   ASSERT_TRUE(BuildArchive(entries, {6, 4096}, &archive));
 
-  Bytes body(archive.begin(), archive.end() - kTrailerSize);
+  TBytes body(archive.begin(), archive.end() - kTrailerSize);
   uint32_t state = PasswordSeed(nullptr, 0);
   ScrambleBytes(&state, body.data(), body.size());
-  ASSERT_EQ(Le(Reg(body), 4), Bytes(archive.end() - kTrailerSize, archive.end()));
+  ASSERT_EQ(Le(Reg(body), 4), TBytes(archive.end() - kTrailerSize, archive.end()));
 
   size_t at = 0;
   for (const TArchiveEntry& e : entries) {
@@ -1050,7 +1050,7 @@ TEST(Archive, BuildArchiveReadsBack) {
     EXPECT_EQ(h.contentSize, e.content.size());
     EXPECT_EQ(h.attributes, e.attributes);
     EXPECT_EQ(h.checksum, Reg(e.content));
-    const Bytes stream(body.begin() + at, body.begin() + at + h.storedSize);
+    const TBytes stream(body.begin() + at, body.begin() + at + h.storedSize);
     at += h.storedSize;
     TEntryContext entry;
     entry.source.data = &stream;

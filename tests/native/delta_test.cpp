@@ -32,37 +32,37 @@
 #include "VozPack.h"
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using TBytes = std::vector<uint8_t>;
 
 namespace {
 
-Bytes Random(size_t n, uint32_t seed, int alphabet = 256) {
+TBytes Random(size_t n, uint32_t seed, int alphabet = 256) {
   std::mt19937 rng(seed);
-  Bytes b(n);
+  TBytes b(n);
   for (auto& x : b) x = static_cast<uint8_t>(rng() % static_cast<uint32_t>(alphabet));
   return b;
 }
 
-Bytes Repeat(const Bytes& unit, size_t n) {
-  Bytes b;
+TBytes Repeat(const TBytes& unit, size_t n) {
+  TBytes b;
   while (b.size() < n) b.insert(b.end(), unit.begin(), unit.end());
   b.resize(n);
   return b;
 }
 
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes b;
-  for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
+TBytes Cat(std::initializer_list<TBytes> parts) {
+  TBytes b;
+  for (const TBytes& p : parts) b.insert(b.end(), p.begin(), p.end());
   return b;
 }
 
-Bytes Slice(const Bytes& b, size_t from, size_t n) {
-  return Bytes(b.begin() + static_cast<ptrdiff_t>(from), b.begin() + static_cast<ptrdiff_t>(from + n));
+TBytes Slice(const TBytes& b, size_t from, size_t n) {
+  return TBytes(b.begin() + static_cast<ptrdiff_t>(from), b.begin() + static_cast<ptrdiff_t>(from + n));
 }
 
-size_t ZlibSize(const Bytes& b) {
+size_t ZlibSize(const TBytes& b) {
   uLongf n = compressBound(static_cast<uLong>(b.size()));
-  Bytes out(n);
+  TBytes out(n);
   EXPECT_EQ(compress2(out.data(), &n, b.data(), static_cast<uLong>(b.size()), 9), Z_OK);
   return n;
 }
@@ -72,12 +72,12 @@ size_t ZlibSize(const Bytes& b) {
 // instruction) to other functions. Moving a function changes the
 // displacement of every call that crosses the move.
 struct TFunction {
-  Bytes body;
+  TBytes body;
   std::vector<std::pair<size_t, size_t>> calls;  // offset of a call in body, callee index
 };
 
 std::vector<TFunction> MakeFunctions(size_t count, uint32_t seed) {
-  static const Bytes kPatterns[] = {{0x48, 0x89, 0xC7}, {0x48, 0x8B, 0x45, 0xF8}, {0x55}, {0x5D}, {0xC3},
+  static const TBytes kPatterns[] = {{0x48, 0x89, 0xC7}, {0x48, 0x8B, 0x45, 0xF8}, {0x55}, {0x5D}, {0xC3},
                                     {0x31, 0xC0},       {0x48, 0x83, 0xEC, 0x18}, {0x85, 0xC0}, {0x74, 0x0A},
                                     {0x0F, 0x1F, 0x44, 0x00, 0x00}, {0x89, 0x45, 0xFC}, {0x8B, 0x55, 0xF0}};
   std::mt19937 rng(seed);
@@ -92,7 +92,7 @@ std::vector<TFunction> MakeFunctions(size_t count, uint32_t seed) {
         f.calls.emplace_back(f.body.size(), callee);
         f.body.insert(f.body.end(), 5, 0xE8);
       } else {
-        const Bytes& p = kPatterns[rng() % std::size(kPatterns)];
+        const TBytes& p = kPatterns[rng() % std::size(kPatterns)];
         f.body.insert(f.body.end(), p.begin(), p.end());
         if (rng() % 4 == 0) f.body.push_back(static_cast<uint8_t>(rng()));  // an immediate
       }
@@ -103,14 +103,14 @@ std::vector<TFunction> MakeFunctions(size_t count, uint32_t seed) {
 
 // The functions laid out in the given order, 16-byte aligned, with every
 // call's displacement filled in.
-Bytes Link(const std::vector<TFunction>& functions, const std::vector<size_t>& order) {
+TBytes Link(const std::vector<TFunction>& functions, const std::vector<size_t>& order) {
   std::vector<size_t> start(functions.size(), 0);
   size_t at = 0;
   for (size_t i : order) {
     start[i] = at;
     at = (at + functions[i].body.size() + 15) & ~size_t{15};
   }
-  Bytes image(at, 0xCC);
+  TBytes image(at, 0xCC);
   for (size_t i : order) {
     const TFunction& f = functions[i];
     std::copy(f.body.begin(), f.body.end(), image.begin() + static_cast<ptrdiff_t>(start[i]));
@@ -126,7 +126,7 @@ Bytes Link(const std::vector<TFunction>& functions, const std::vector<size_t>& o
 
 // Two builds of one program: the second has new functions in between, some
 // functions grown at their end and two swapped, so most code moved.
-std::pair<Bytes, Bytes> TwoBuilds(size_t functions, uint32_t seed) {
+std::pair<TBytes, TBytes> TwoBuilds(size_t functions, uint32_t seed) {
   std::vector<TFunction> f = MakeFunctions(functions + 12, seed);
   std::mt19937 rng(seed + 1);
   std::vector<size_t> v1, v2;
@@ -134,7 +134,7 @@ std::pair<Bytes, Bytes> TwoBuilds(size_t functions, uint32_t seed) {
   v2 = v1;
   for (size_t k = 0; k < 12; k++) v2.insert(v2.begin() + static_cast<ptrdiff_t>(rng() % v2.size()), functions + k);
   std::swap(v2[v2.size() / 3], v2[2 * v2.size() / 3]);
-  const Bytes old = Link(f, v1);
+  const TBytes old = Link(f, v1);
   for (size_t k = 0; k < functions / 20; k++) {
     TFunction& g = f[rng() % functions];
     for (int j = 0; j < 7; j++) g.body.push_back(static_cast<uint8_t>(rng()));
@@ -144,7 +144,7 @@ std::pair<Bytes, Bytes> TwoBuilds(size_t functions, uint32_t seed) {
 
 // The matcher's commands rebuild the target: in order, no empty command,
 // every copy inside the base and equal to the bytes it stands for.
-void ExpectCommandsRebuild(const Bytes& base, const Bytes& target, const std::vector<TDeltaCommand>& commands,
+void ExpectCommandsRebuild(const TBytes& base, const TBytes& target, const std::vector<TDeltaCommand>& commands,
                            const char* what) {
   size_t at = 0;
   for (const TDeltaCommand& c : commands) {
@@ -162,8 +162,8 @@ void ExpectCommandsRebuild(const Bytes& base, const Bytes& target, const std::ve
 }
 
 // The patch applied by the setup's decoder.
-Bytes Apply(const Bytes& base, const Bytes& patch, int32_t* code) {
-  Bytes out(1 << 20);
+TBytes Apply(const TBytes& base, const TBytes& patch, int32_t* code) {
+  TBytes out(1 << 20);
   int32_t size = static_cast<int32_t>(out.size());
   *code = ApplyPatchBuffer(base.data(), static_cast<int32_t>(base.size()), out.data(), &size, patch.data(),
                            static_cast<int32_t>(patch.size()), nullptr, nullptr);
@@ -176,18 +176,18 @@ Bytes Apply(const Bytes& base, const Bytes& patch, int32_t* code) {
   return out;
 }
 
-Bytes MakePatchOf(const Bytes& base, const Bytes& target, int threads = 0) {
+TBytes MakePatchOf(const TBytes& base, const TBytes& target, int threads = 0) {
   TCompressOptions o;
   o.best = true;
   o.threads = threads;
-  Bytes patch;
+  TBytes patch;
   EXPECT_TRUE(MakePatch(base.data(), base.size(), target.data(), target.size(), o, &patch));
   return patch;
 }
 
 // ---- Suffix array ------------------------------------------------------------------------------
 
-Bytes NaiveOrder(const Bytes& t, std::vector<int32_t>* order) {
+TBytes NaiveOrder(const TBytes& t, std::vector<int32_t>* order) {
   order->resize(t.size());
   for (size_t i = 0; i < t.size(); i++) (*order)[i] = static_cast<int32_t>(i);
   std::sort(order->begin(), order->end(), [&](int32_t a, int32_t b) {
@@ -199,19 +199,19 @@ Bytes NaiveOrder(const Bytes& t, std::vector<int32_t>* order) {
 TEST(DeltaSuffixArray, SortsEverySuffix) {
   struct TCase {
     const char* what;
-    Bytes text;
+    TBytes text;
   } cases[] = {
       {"empty", {}},
       {"one byte", {7}},
       {"two equal bytes", {7, 7}},
-      {"one value throughout", Bytes(3000, 0)},
-      {"falling bytes", [] { Bytes b(600); for (size_t i = 0; i < b.size(); i++) b[i] = static_cast<uint8_t>(255 - i % 256); return b; }()},
+      {"one value throughout", TBytes(3000, 0)},
+      {"falling bytes", [] { TBytes b(600); for (size_t i = 0; i < b.size(); i++) b[i] = static_cast<uint8_t>(255 - i % 256); return b; }()},
       {"period two", Repeat({1, 2}, 2001)},
       {"period five with a twist", Cat({Repeat({'a', 'b', 'a', 'a', 'b'}, 1500), {'a'}, Repeat({'a', 'b'}, 77)})},
       {"binary alphabet", Random(5000, 1, 2)},
       {"four letters", Random(5000, 2, 4)},
       {"all byte values", Random(5000, 3)},
-      {"runs of equal bytes", [] { Bytes b; std::mt19937 r(4); while (b.size() < 4000) b.insert(b.end(), 1 + r() % 40, static_cast<uint8_t>(r() % 3)); return b; }()},
+      {"runs of equal bytes", [] { TBytes b; std::mt19937 r(4); while (b.size() < 4000) b.insert(b.end(), 1 + r() % 40, static_cast<uint8_t>(r() % 3)); return b; }()},
   };
   for (const TCase& c : cases) {
     std::vector<int32_t> sa, expected;
@@ -225,11 +225,11 @@ TEST(DeltaSuffixArray, LongestMatchAgreesWithBruteForce) {
   std::mt19937 rng(5);
   for (int round = 0; round < 200; round++) {
     const int alphabet = round % 3 == 0 ? 2 : round % 3 == 1 ? 5 : 256;
-    const Bytes text = Random(rng() % 400, rng(), alphabet);
+    const TBytes text = Random(rng() % 400, rng(), alphabet);
     TSuffixIndex index;
     ASSERT_TRUE(BuildSuffixIndex(text.data(), text.size(), &index));
     for (int q = 0; q < 20; q++) {
-      Bytes s = Random(rng() % 30, rng(), alphabet);
+      TBytes s = Random(rng() % 30, rng(), alphabet);
       if (q % 2 == 0 && !text.empty()) {  // a piece of the text, maybe running past its end
         const size_t from = rng() % text.size();
         s = Slice(text, from, std::min<size_t>(text.size() - from, rng() % 40));
@@ -257,16 +257,16 @@ TEST(DeltaSuffixArray, LongestMatchAgreesWithBruteForce) {
 // ---- Patches -----------------------------------------------------------------------------------
 
 TEST(DeltaPatch, CraftedPairsRoundTripThroughTheDecoder) {
-  const Bytes random = Random(300000, 10);
-  const Bytes text = Repeat({'s', 'e', 't', 'u', 'p', ' ', 'f', 'i', 'l', 'e', '\r', '\n'}, 300000);
+  const TBytes random = Random(300000, 10);
+  const TBytes text = Repeat({'s', 'e', 't', 'u', 'p', ' ', 'f', 'i', 'l', 'e', '\r', '\n'}, 300000);
   const auto [oldCode, newCode] = TwoBuilds(1500, 11);
-  Bytes big = Random(2600000, 12, 16);  // over one block of commands and two matching segments
-  Bytes bigEdited = big;
+  TBytes big = Random(2600000, 12, 16);  // over one block of commands and two matching segments
+  TBytes bigEdited = big;
   for (size_t i = 1000; i < bigEdited.size(); i += 9973) bigEdited[i] ^= 0x5A;
   bigEdited.insert(bigEdited.begin() + 1500000, 3000, 0x11);
   struct TCase {
     const char* what;
-    Bytes base, target;
+    TBytes base, target;
     double maxShare;  // patch size / target size, at most (plus 64 bytes)
   } cases[] = {
       {"empty base", {}, Slice(random, 0, 5000), 1.01},
@@ -281,7 +281,7 @@ TEST(DeltaPatch, CraftedPairsRoundTripThroughTheDecoder) {
       {"match at the very end", random, Cat({Random(3000, 15), Slice(random, 250000, 50000)}), 0.07},
       {"base ends inside the target's last match", Slice(random, 0, 1000), Cat({Random(500, 16), Slice(random, 0, 1000)}), 0.6},
       {"repeated structure", text, Cat({Slice(text, 0, 100000), {'x'}, Slice(text, 7, 200000)}), 0.01},
-      {"one byte value", Bytes(100000, 0), Bytes(150000, 0), 0.01},
+      {"one byte value", TBytes(100000, 0), TBytes(150000, 0), 0.01},
       {"unrelated", random, Random(100000, 17), 1.01},
       {"moved code with shifted addresses", oldCode, newCode, 0.12},
       {"over one block", big, bigEdited, 0.02},
@@ -290,9 +290,9 @@ TEST(DeltaPatch, CraftedPairsRoundTripThroughTheDecoder) {
     std::vector<TDeltaCommand> commands;
     MatchDelta(c.base.data(), c.base.size(), c.target.data(), c.target.size(), 0, &commands);
     ExpectCommandsRebuild(c.base, c.target, commands, c.what);
-    const Bytes patch = MakePatchOf(c.base, c.target);
+    const TBytes patch = MakePatchOf(c.base, c.target);
     int32_t code = 0;
-    const Bytes out = Apply(c.base, patch, &code);
+    const TBytes out = Apply(c.base, patch, &code);
     EXPECT_EQ(code, 0) << c.what;
     EXPECT_TRUE(out == c.target) << c.what;
     EXPECT_LE(static_cast<double>(patch.size()), c.maxShare * static_cast<double>(c.target.size()) + 64)
@@ -304,7 +304,7 @@ TEST(DeltaPatch, MovedCodeCostsFarLessThanItsCompressedSelf) {
   // A patch that spelled the moved code instead of copying around the
   // changed displacements would come close to the compressed new file.
   const auto [oldCode, newCode] = TwoBuilds(3000, 21);
-  const Bytes patch = MakePatchOf(oldCode, newCode);
+  const TBytes patch = MakePatchOf(oldCode, newCode);
   int32_t code = 0;
   EXPECT_TRUE(Apply(oldCode, patch, &code) == newCode);
   EXPECT_EQ(code, 0);
@@ -317,17 +317,17 @@ TEST(DeltaPatch, RandomEditsRoundTrip) {
   std::mt19937 rng(31);
   for (int round = 0; round < 300; round++) {
     const int alphabet = round % 4 == 0 ? 3 : 256;
-    Bytes base = Random(rng() % 3000, rng(), alphabet);
+    TBytes base = Random(rng() % 3000, rng(), alphabet);
     if (round % 5 == 0) base = Repeat(Random(1 + rng() % 20, rng(), alphabet), base.size());
-    Bytes target = base;
+    TBytes target = base;
     const int edits = static_cast<int>(rng() % 8);
     for (int e = 0; e < edits && !target.empty(); e++) {
       const size_t at = rng() % target.size();
       switch (rng() % 4) {
         case 0: target[at] = static_cast<uint8_t>(rng()); break;
         case 1: target.erase(target.begin() + static_cast<ptrdiff_t>(at), target.begin() + static_cast<ptrdiff_t>(std::min(target.size(), at + rng() % 50))); break;
-        case 2: { const Bytes ins = Random(rng() % 40, rng(), alphabet); target.insert(target.begin() + static_cast<ptrdiff_t>(at), ins.begin(), ins.end()); break; }
-        default: if (!base.empty()) { const size_t from = rng() % base.size(); const Bytes piece = Slice(base, from, std::min<size_t>(base.size() - from, rng() % 200)); target.insert(target.begin() + static_cast<ptrdiff_t>(at), piece.begin(), piece.end()); } break;
+        case 2: { const TBytes ins = Random(rng() % 40, rng(), alphabet); target.insert(target.begin() + static_cast<ptrdiff_t>(at), ins.begin(), ins.end()); break; }
+        default: if (!base.empty()) { const size_t from = rng() % base.size(); const TBytes piece = Slice(base, from, std::min<size_t>(base.size() - from, rng() % 200)); target.insert(target.begin() + static_cast<ptrdiff_t>(at), piece.begin(), piece.end()); } break;
       }
     }
     std::vector<TDeltaCommand> commands;
@@ -335,7 +335,7 @@ TEST(DeltaPatch, RandomEditsRoundTrip) {
     ExpectCommandsRebuild(base, target, commands, "random edits");
     if (HasFatalFailure()) return;
     int32_t code = 0;
-    const Bytes out = Apply(base, MakePatchOf(base, target, 1), &code);
+    const TBytes out = Apply(base, MakePatchOf(base, target, 1), &code);
     ASSERT_EQ(code, 0) << "round " << round;
     ASSERT_TRUE(out == target) << "round " << round;
   }
@@ -345,7 +345,7 @@ TEST(DeltaPatch, SameBytesOnAnyThreadCount) {
   // Several matching segments, so the threads really split the work.
   const auto [oldCode, newCode] = TwoBuilds(9000, 41);
   ASSERT_GT(newCode.size(), size_t{2} << 20);
-  const Bytes one = MakePatchOf(oldCode, newCode, 1);
+  const TBytes one = MakePatchOf(oldCode, newCode, 1);
   for (int threads : {2, 3, 8}) EXPECT_TRUE(MakePatchOf(oldCode, newCode, threads) == one) << threads << " threads";
   int32_t code = 0;
   EXPECT_TRUE(Apply(oldCode, one, &code) == newCode);
@@ -354,7 +354,7 @@ TEST(DeltaPatch, SameBytesOnAnyThreadCount) {
 
 // ---- vozpack patch on a patch whose output is huge ----------------------------------------------
 
-void WriteBytes(const fs::path& p, const Bytes& data) {
+void WriteBytes(const fs::path& p, const TBytes& data) {
   std::ofstream f(p, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
@@ -387,22 +387,22 @@ TEST(DeltaPatchCommand, SmallPatchWithHugeOutputKeepsMemoryLow) {
   const fs::path dir = pattern;
   // 2,560 copies of the whole 64 KiB reference: 160 MiB of output from a
   // patch of a few hundred bytes.
-  const Bytes reference = Random(65536, 51);
+  const TBytes reference = Random(65536, 51);
   constexpr int kCopies = 2560;
-  Bytes commands;
+  TBytes commands;
   uint32_t reg = kRegisterStart;
   for (int i = 0; i < kCopies; i++) {
     commands.insert(commands.end(), {CopyCommand(1, 3), 0x00, 0x00, 0x00, 0x01});
     reg = Crc32Update(reference.data(), static_cast<int32_t>(reference.size()), reg);
   }
-  Bytes good = commands, damaged = commands;
+  TBytes good = commands, damaged = commands;
   good.push_back(kCmdEnd);
   damaged.push_back(kCmdEnd);
   for (int k = 0; k < 4; k++) {
     good.push_back(static_cast<uint8_t>(reg >> (8 * k)));
     damaged.push_back(static_cast<uint8_t>(~reg >> (8 * k)));
   }
-  Bytes goodPatch, damagedPatch;
+  TBytes goodPatch, damagedPatch;
   ASSERT_TRUE(EncodeBlock(good.data(), static_cast<int32_t>(good.size()), TEncodeOptions{9}, &goodPatch));
   ASSERT_TRUE(EncodeBlock(damaged.data(), static_cast<int32_t>(damaged.size()), TEncodeOptions{9}, &damagedPatch));
   ASSERT_LT(goodPatch.size(), 1000u);
@@ -412,8 +412,8 @@ TEST(DeltaPatchCommand, SmallPatchWithHugeOutputKeepsMemoryLow) {
 
   // A small file patched the same way gives the baseline of the process.
   long baseline = 0, peak = 0;
-  Bytes smallPatch;
-  const Bytes smallTarget = Cat({reference, reference});
+  TBytes smallPatch;
+  const TBytes smallTarget = Cat({reference, reference});
   ASSERT_TRUE(MakePatch(reference.data(), reference.size(), smallTarget.data(), smallTarget.size(), TCompressOptions{}, &smallPatch));
   WriteBytes(dir / "small.pch", smallPatch);
   ASSERT_EQ(RunVozpack({"patch", (dir / "ref").string(), (dir / "small.pch").string(), (dir / "small.out").string()}, &baseline), 0);
@@ -424,7 +424,7 @@ TEST(DeltaPatchCommand, SmallPatchWithHugeOutputKeepsMemoryLow) {
   ASSERT_EQ(fs::file_size(dir / "out"), uint64_t{kCopies} * reference.size());
   {
     std::ifstream f(dir / "out", std::ios::binary);
-    Bytes chunk(reference.size());
+    TBytes chunk(reference.size());
     uint32_t check = kRegisterStart;
     while (f.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()))) {
       check = Crc32Update(chunk.data(), static_cast<int32_t>(chunk.size()), check);

@@ -17,15 +17,15 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using TBytes = std::vector<uint8_t>;
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+TBytes Text(const std::string& s) { return TBytes(s.begin(), s.end()); }
 
-void Put16(Bytes* b, size_t at, uint32_t v) {
+void Put16(TBytes* b, size_t at, uint32_t v) {
   (*b)[at] = static_cast<uint8_t>(v);
   (*b)[at + 1] = static_cast<uint8_t>(v >> 8);
 }
-void Put32(Bytes* b, size_t at, uint32_t v) {
+void Put32(TBytes* b, size_t at, uint32_t v) {
   Put16(b, at, v & 0xFFFF);
   Put16(b, at + 2, v >> 16);
 }
@@ -34,12 +34,12 @@ void Put32(Bytes* b, size_t at, uint32_t v) {
 // and can be made to fail.
 struct TVirtualFile {
   uint64_t size = 0;
-  std::map<uint64_t, Bytes> pieces;
+  std::map<uint64_t, TBytes> pieces;
   int reads = 0;
   int failAtRead = -1;  // the read (counted from 0) that fails
   uint64_t shrinkTo = UINT64_MAX;  // reads see the file end here
 
-  void Place(uint64_t at, const Bytes& b) {
+  void Place(uint64_t at, const TBytes& b) {
     pieces[at] = b;
     if (at + b.size() > size) size = at + b.size();
   }
@@ -66,14 +66,14 @@ void VOZ_CDECL CountChunk(void*) { ++SearchChunks; }
 // DOS and PE32+ headers naming a certificate table: "MZ" at 0 with the PE
 // signature's offset, and the PE headers (placed at peOffset).
 constexpr uint32_t kPeHeadersSize = 4 + 20 + 240;
-Bytes DosHeader(uint32_t peOffset) {
-  Bytes dos(64, 0);
+TBytes DosHeader(uint32_t peOffset) {
+  TBytes dos(64, 0);
   dos[0] = 'M', dos[1] = 'Z';
   Put32(&dos, 0x3C, peOffset);
   return dos;
 }
-Bytes PeHeaders(uint32_t tableOffset, uint32_t tableSize) {
-  Bytes pe(kPeHeadersSize, 0);
+TBytes PeHeaders(uint32_t tableOffset, uint32_t tableSize) {
+  TBytes pe(kPeHeadersSize, 0);
   std::memcpy(pe.data(), "PE\0\0", 4);
   Put16(&pe, 4, 0x8664);
   Put16(&pe, 4 + 16, 240);     // size of the optional header
@@ -199,9 +199,9 @@ TEST(LocateArchive, CertificateTableRule) {
 }
 
 TEST(LocateArchive, CertificateHeadersTheirOwnChecks) {
-  Bytes file = DosHeader(0x80);
+  TBytes file = DosHeader(0x80);
   file.resize(0x200, 0);
-  const Bytes pe = PeHeaders(0x1000, 0x20);
+  const TBytes pe = PeHeaders(0x1000, 0x20);
   std::copy(pe.begin(), pe.end(), file.begin() + 0x80);
   TCertificateTable t;
   ASSERT_TRUE(FindCertificateTable(file.data(), file.size(), &t));
@@ -221,7 +221,7 @@ TEST(LocateArchive, CertificateHeadersTheirOwnChecks) {
       {"table offset 0", 0x80 + 24 + 112 + 33, 0},
   };
   for (const TCase& c : cases) {
-    Bytes bad = file;
+    TBytes bad = file;
     bad[c.at] = c.value;
     EXPECT_FALSE(FindCertificateTable(bad.data(), bad.size(), &t)) << c.what;
   }
@@ -231,8 +231,8 @@ TEST(LocateArchive, CertificateHeadersTheirOwnChecks) {
 // ---- The body ------------------------------------------------------------------
 
 struct TMemoryArchive {
-  Bytes bytes;
-  Bytes written;  // what the write-back received, by offset
+  TBytes bytes;
+  TBytes written;  // what the write-back received, by offset
   int failAtRead = -1;
   int reads = 0;
 };
@@ -253,26 +253,26 @@ bool VOZ_CDECL WriteBack(uint64_t offset, const void* buffer, uint32_t count, vo
   return true;
 }
 
-Bytes Archive(const std::vector<TArchiveEntry>& entries) {
-  Bytes archive;
+TBytes Archive(const std::vector<TArchiveEntry>& entries) {
+  TBytes archive;
   EXPECT_TRUE(BuildArchive(entries, TEncodeOptions{}, &archive));
   return archive;
 }
 
 TEST(CheckArchiveBody, ChecksumTrailerAndWriteBack) {
-  const Bytes good = Archive({{"a.txt", 0, 0x20, Text("some content, some content")}});
-  Bytes flipped = good;
+  const TBytes good = Archive({{"a.txt", 0, 0x20, Text("some content, some content")}});
+  TBytes flipped = good;
   flipped[3] ^= 0x10;
   struct TCase {
     const char* what;
-    Bytes archive;
+    TBytes archive;
     int32_t code;
   } cases[] = {
       {"good", good, kExtractOk},
-      {"no entries", Bytes{0xFF, 0xFF, 0xFF, 0xFF}, kExtractOk},
+      {"no entries", TBytes{0xFF, 0xFF, 0xFF, 0xFF}, kExtractOk},
       {"one flipped body bit", flipped, kExtractBodyChecksum},
-      {"three bytes", Bytes{0xFF, 0xFF, 0xFF}, kExtractBodyChecksum},
-      {"nothing", Bytes{}, kExtractBodyChecksum},
+      {"three bytes", TBytes{0xFF, 0xFF, 0xFF}, kExtractBodyChecksum},
+      {"nothing", TBytes{}, kExtractBodyChecksum},
   };
   for (const TCase& c : cases) {
     TMemoryArchive a;
@@ -298,7 +298,7 @@ TEST(CheckArchiveBody, ChecksumTrailerAndWriteBack) {
 
 // A plain body, read in order.
 struct TBody {
-  Bytes bytes;
+  TBytes bytes;
   size_t at = 0;
   bool fail = false;
 };
@@ -314,7 +314,7 @@ int64_t VOZ_CDECL ReadBody(void* buffer, uint32_t count, void* user) {
 
 // A raw entry: the stream as given, the header as given (also when they
 // disagree, which the archive writer would refuse).
-void AddRaw(Bytes* body, const std::string& name, const TEntryHeader& h, const Bytes& stream) {
+void AddRaw(TBytes* body, const std::string& name, const TEntryHeader& h, const TBytes& stream) {
   body->push_back(static_cast<uint8_t>(name.size()));
   body->push_back(static_cast<uint8_t>(name.size() >> 8));
   body->insert(body->end(), name.begin(), name.end());
@@ -324,13 +324,13 @@ void AddRaw(Bytes* body, const std::string& name, const TEntryHeader& h, const B
   body->insert(body->end(), stream.begin(), stream.end());
 }
 
-TEntryHeader HeaderFor(const Bytes& content, const Bytes& stream) {
+TEntryHeader HeaderFor(const TBytes& content, const TBytes& stream) {
   return {0x50A00000, static_cast<uint32_t>(content.size()), 0x20, static_cast<uint32_t>(stream.size()),
           Crc32Update(content.data(), static_cast<int32_t>(content.size()), kRegisterStart)};
 }
 
-Bytes StreamOf(const Bytes& content) {
-  Bytes s;
+TBytes StreamOf(const TBytes& content) {
+  TBytes s;
   EXPECT_TRUE(EncodeEntryStream(content.data(), content.size(), TEncodeOptions{}, &s));
   return s;
 }
@@ -338,7 +338,7 @@ Bytes StreamOf(const Bytes& content) {
 // What a visitor saw.
 struct TSeen {
   std::vector<std::string> begun, finished, abandoned;
-  Bytes output;
+  TBytes output;
   int32_t beginCode = kExtractOk;
   bool failWrite = false;
 };
@@ -360,7 +360,7 @@ int32_t VOZ_CDECL SeenFinish(const TEntryInfo& e, void* user) {
 }
 void VOZ_CDECL SeenAbandon(const TEntryInfo& e, void* user) { static_cast<TSeen*>(user)->abandoned.push_back(e.name); }
 
-TWalkResult Walk(const Bytes& body, TSeen* seen, bool decode = true, bool failRead = false) {
+TWalkResult Walk(const TBytes& body, TSeen* seen, bool decode = true, bool failRead = false) {
   TBody b;
   b.bytes = body;
   b.fail = failRead;
@@ -375,12 +375,12 @@ TWalkResult Walk(const Bytes& body, TSeen* seen, bool decode = true, bool failRe
 }
 
 TEST(WalkArchiveEntries, GoodEntriesAndTheEmptyFile) {
-  const Bytes one = Text("first file"), two(300000, 'x');
-  Bytes body;
+  const TBytes one = Text("first file"), two(300000, 'x');
+  TBytes body;
   AddRaw(&body, "one.txt", HeaderFor(one, StreamOf(one)), StreamOf(one));
   AddRaw(&body, "sub\\two.bin", HeaderFor(two, StreamOf(two)), StreamOf(two));
   // An empty file as four bytes that are no stream, and as a real stream.
-  AddRaw(&body, "empty.dat", {0, 0, 0x20, 4, kRegisterStart}, Bytes{1, 2, 3, 4});
+  AddRaw(&body, "empty.dat", {0, 0, 0x20, 4, kRegisterStart}, TBytes{1, 2, 3, 4});
   AddRaw(&body, "empty2.dat", HeaderFor({}, StreamOf({})), StreamOf({}));
   TSeen seen;
   const TWalkResult w = Walk(body, &seen);
@@ -388,27 +388,27 @@ TEST(WalkArchiveEntries, GoodEntriesAndTheEmptyFile) {
   EXPECT_EQ(w.entries, 4u);
   EXPECT_EQ(w.contentBytes, one.size() + two.size());
   EXPECT_EQ(seen.finished, (std::vector<std::string>{"one.txt", "sub\\two.bin", "empty.dat", "empty2.dat"}));
-  Bytes expected = one;
+  TBytes expected = one;
   expected.insert(expected.end(), two.begin(), two.end());
   EXPECT_EQ(seen.output, expected);
   EXPECT_TRUE(seen.abandoned.empty());
 
   TSeen none;
-  EXPECT_EQ(Walk(Bytes{}, &none).entries, 0u);
+  EXPECT_EQ(Walk(TBytes{}, &none).entries, 0u);
   EXPECT_TRUE(none.begun.empty());
 }
 
 // One malformed entry behind a good one: the good one is finished, the walk
 // stops at the bad one with its fault, and nothing of it is finished.
 TEST(WalkArchiveEntries, EachFaultStopsTheWalk) {
-  const Bytes content = Text("hello, entry");
-  const Bytes stream = StreamOf(content);
+  const TBytes content = Text("hello, entry");
+  const TBytes stream = StreamOf(content);
   const TEntryHeader good = HeaderFor(content, stream);
-  Bytes first;
+  TBytes first;
   AddRaw(&first, "first.txt", good, stream);
 
-  auto with = [&](const std::string& name, TEntryHeader h, const Bytes& s) {
-    Bytes body = first;
+  auto with = [&](const std::string& name, TEntryHeader h, const TBytes& s) {
+    TBytes body = first;
     AddRaw(&body, name, h, s);
     return body;
   };
@@ -418,26 +418,26 @@ TEST(WalkArchiveEntries, EachFaultStopsTheWalk) {
   smallerContent.contentSize -= 1;
   TEntryHeader largerContent = good;
   largerContent.contentSize += 1;
-  Bytes padded = stream;
+  TBytes padded = stream;
   padded.insert(padded.end(), 4, 0);
   TEntryHeader paddedHeader = good;
   paddedHeader.storedSize = static_cast<uint32_t>(padded.size());
   TEntryHeader pastEnd = good;
   pastEnd.storedSize += 1;
   // A stored block whose one command byte is no command.
-  Bytes garbage(kBlockHeaderSize + 1);
+  TBytes garbage(kBlockHeaderSize + 1);
   garbage[kBlockHeaderSize] = 0x05;
   PackBlockHeader({kMethodStored, 1, 1, Crc32Update(&garbage[kBlockHeaderSize], 1, kRegisterStart)}, garbage.data());
-  Bytes emptyName = first;
+  TBytes emptyName = first;
   emptyName.insert(emptyName.end(), {0, 0});
-  Bytes cutHeader = first;
+  TBytes cutHeader = first;
   cutHeader.insert(cutHeader.end(), {5, 0, 'a', 'b', 'c', 'd', 'e', 1, 2, 3});
-  Bytes oneByte = first;
+  TBytes oneByte = first;
   oneByte.push_back(5);
 
   struct TCase {
     const char* what;
-    Bytes body;
+    TBytes body;
     int32_t code;
     TEntryFault fault;
     bool begun;  // the visitor saw the bad entry
@@ -480,9 +480,9 @@ TEST(WalkArchiveEntries, EachFaultStopsTheWalk) {
 }
 
 TEST(WalkArchiveEntries, ListingReadsPastEveryNameAndStream) {
-  const Bytes content = Text("listed");
-  const Bytes garbage = {0x07, 1, 2, 3};
-  Bytes body;
+  const TBytes content = Text("listed");
+  const TBytes garbage = {0x07, 1, 2, 3};
+  TBytes body;
   AddRaw(&body, "..\\outside.txt", HeaderFor(content, StreamOf(content)), StreamOf(content));
   AddRaw(&body, "broken.bin", HeaderFor(content, garbage), garbage);
   TSeen seen;
@@ -493,8 +493,8 @@ TEST(WalkArchiveEntries, ListingReadsPastEveryNameAndStream) {
 }
 
 TEST(WalkArchiveEntries, VisitorCodesAndInputOutputErrors) {
-  const Bytes content(5000, 'c');
-  Bytes body;
+  const TBytes content(5000, 'c');
+  TBytes body;
   AddRaw(&body, "a.txt", HeaderFor(content, StreamOf(content)), StreamOf(content));
   AddRaw(&body, "b.txt", HeaderFor(content, StreamOf(content)), StreamOf(content));
 

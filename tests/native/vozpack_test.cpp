@@ -31,39 +31,39 @@
 #include "VozReader.h"
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using TBytes = std::vector<uint8_t>;
 
 namespace {
 
-Bytes ReadBytes(const fs::path& p) {
+TBytes ReadBytes(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
+  return TBytes(std::istreambuf_iterator<char>(f), {});
 }
 
-void WriteBytes(const fs::path& p, const Bytes& data) {
+void WriteBytes(const fs::path& p, const TBytes& data) {
   fs::create_directories(p.parent_path());
   std::ofstream f(p, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-void WriteText(const fs::path& p, const std::string& s) { WriteBytes(p, Bytes(s.begin(), s.end())); }
+void WriteText(const fs::path& p, const std::string& s) { WriteBytes(p, TBytes(s.begin(), s.end())); }
 
-Bytes RandomBytes(size_t n, uint32_t seed) {
+TBytes RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
-  Bytes b(n);
+  TBytes b(n);
   for (auto& x : b) x = static_cast<uint8_t>(rng());
   return b;
 }
 
 // Text that compresses, but not trivially.
-Bytes TextBytes(size_t n, uint32_t seed) {
+TBytes TextBytes(size_t n, uint32_t seed) {
   static const char* kWords[] = {"setup ", "archive ", "entry ", "block ", "stream ", "folder ",
                                  "checksum\n", "patch ", "the ", "of ", "to ", "is "};
   std::mt19937 rng(seed);
   std::string s;
   while (s.size() < n) s += kWords[rng() % 12];
   s.resize(n);
-  return Bytes(s.begin(), s.end());
+  return TBytes(s.begin(), s.end());
 }
 
 void SetMtime(const fs::path& p, time_t t) {
@@ -109,7 +109,7 @@ class VozpackTest : public ::testing::Test {
     const int raw = std::system(cmd.c_str());
     TRun r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    const Bytes o = ReadBytes(out), e = ReadBytes(err);
+    const TBytes o = ReadBytes(out), e = ReadBytes(err);
     r.out.assign(o.begin(), o.end());
     r.err.assign(e.begin(), e.end());
     fs::remove(out);
@@ -120,8 +120,8 @@ class VozpackTest : public ::testing::Test {
   std::string P(const std::string& rel) const { return (dir_ / rel).string(); }
 
   // Files a folder holds, relative name to content.
-  static std::vector<std::pair<std::string, Bytes>> Tree(const fs::path& root) {
-    std::vector<std::pair<std::string, Bytes>> files;
+  static std::vector<std::pair<std::string, TBytes>> Tree(const fs::path& root) {
+    std::vector<std::pair<std::string, TBytes>> files;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
       if (it->is_regular_file()) files.emplace_back(fs::relative(it->path(), root).string(), ReadBytes(it->path()));
     }
@@ -146,16 +146,16 @@ class VozpackTest : public ::testing::Test {
 // bent after encoding to make bad archives.
 struct TRawEntry {
   std::string name;
-  Bytes content;
-  Bytes stream;  // empty: encode the content
+  TBytes content;
+  TBytes stream;  // empty: encode the content
   TEntryHeader header;
   bool headerGiven = false;
 };
 
-Bytes MakeArchive(const std::vector<TRawEntry>& entries) {
+TBytes MakeArchive(const std::vector<TRawEntry>& entries) {
   std::vector<uint8_t> body;
   for (const TRawEntry& e : entries) {
-    Bytes stream = e.stream;
+    TBytes stream = e.stream;
     if (stream.empty()) {
       EXPECT_TRUE(EncodeEntryStream(e.content.data(), e.content.size(), TEncodeOptions{}, &stream));
     }
@@ -173,8 +173,8 @@ Bytes MakeArchive(const std::vector<TRawEntry>& entries) {
 }
 
 // A patch from raw command bytes, in one stored block.
-Bytes PatchFromCommands(const Bytes& commands) {
-  Bytes out;
+TBytes PatchFromCommands(const TBytes& commands) {
+  TBytes out;
   EXPECT_TRUE(EncodeBlock(commands.data(), static_cast<int32_t>(commands.size()), TEncodeOptions{0}, &out));
   return out;
 }
@@ -183,8 +183,8 @@ Bytes PatchFromCommands(const Bytes& commands) {
 
 TEST_F(VozpackTest, SetupFileRoundTrip) {
   const fs::path src = dir_ / "src";
-  const Bytes random = RandomBytes(5 * 1024 * 1024 + 77, 1);  // several blocks, incompressible
-  const Bytes text = TextBytes(3 * 1024 * 1024, 2);          // several blocks, compressible
+  const TBytes random = RandomBytes(5 * 1024 * 1024 + 77, 1);  // several blocks, incompressible
+  const TBytes text = TextBytes(3 * 1024 * 1024, 2);          // several blocks, compressible
   WriteBytes(src / "bin" / "random.dat", random);
   WriteBytes(src / "doc" / "text.txt", text);
   WriteBytes(src / "empty.txt", {});
@@ -195,7 +195,7 @@ TEST_F(VozpackTest, SetupFileRoundTrip) {
   chmod((src / "readonly.ini").c_str(), 0444);
   SetMtime(src / "old.txt", 170000000);   // 1975: clamps to 1980-01-01 00:00
   SetMtime(src / "odd.txt", 1600000001);  // an odd second rounds down
-  const Bytes stub = RandomBytes(1001, 3);
+  const TBytes stub = RandomBytes(1001, 3);
   WriteBytes(dir_ / "stub.exe", stub);
 
   TRun r = Run({"pack", "--stub", P("stub.exe"), "--out", P("setup.exe"), src.string()});
@@ -203,7 +203,7 @@ TEST_F(VozpackTest, SetupFileRoundTrip) {
   EXPECT_NE(r.err.find("\"nothing\\here\" holds no files"), std::string::npos) << r.err;
 
   // Stub, zero padding to a multiple of 8 in all, marker, archive.
-  const Bytes setup = ReadBytes(dir_ / "setup.exe");
+  const TBytes setup = ReadBytes(dir_ / "setup.exe");
   ASSERT_EQ(setup.size() % 8, 0u);
   ASSERT_TRUE(std::equal(stub.begin(), stub.end(), setup.begin()));
   const int64_t marker = FindMarker(setup.data(), setup.size(), UpperCaseMarker());
@@ -215,7 +215,7 @@ TEST_F(VozpackTest, SetupFileRoundTrip) {
   // The bare archive is exactly what follows the marker.
   r = Run({"pack", "--archive-only", "--out", P("bare.voz"), src.string()});
   ASSERT_EQ(r.status, 0) << r.err;
-  const Bytes bare = ReadBytes(dir_ / "bare.voz");
+  const TBytes bare = ReadBytes(dir_ / "bare.voz");
   EXPECT_TRUE(std::equal(bare.begin(), bare.end(), setup.begin() + marker + 24, setup.end()));
   EXPECT_EQ(bare.size(), setup.size() - marker - 24);
 
@@ -303,7 +303,7 @@ TEST_F(VozpackTest, LevelsAndCompressors) {
   EXPECT_LE(sizes["--best"], sizes["6"]);
 
   // Both compressors make blocks the decoder takes, on any thread count.
-  const Bytes text = TextBytes(5000000, 7);
+  const TBytes text = TextBytes(5000000, 7);
   for (bool zlib : {false, true}) {
     std::vector<TBlockJob> jobs;
     for (size_t at = 0; at < text.size(); at += 1000000) {
@@ -320,7 +320,7 @@ TEST_F(VozpackTest, LevelsAndCompressors) {
     for (size_t i = 0; i < jobs.size(); i++) {
       TBlockHeader h = UnpackBlockHeader(one[i].data());
       EXPECT_EQ(h.method, kMethodZlib);
-      Bytes inflated(static_cast<size_t>(h.decodedLength));
+      TBytes inflated(static_cast<size_t>(h.decodedLength));
       EXPECT_TRUE(InflateBlock(one[i].data() + kBlockHeaderSize, h.storedLength, inflated.data(),
                                h.decodedLength, nullptr, 0));
       EXPECT_TRUE(std::equal(inflated.begin(), inflated.end(), jobs[i].commands));
@@ -336,13 +336,13 @@ TEST_F(VozpackTest, MarkerAcrossReadChunkBoundary) {
   ASSERT_EQ(r.status, 0) << r.err;
   r = Run({"extract", P("setup.exe"), P("out")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadBytes(dir_ / "out" / "a.txt"), Bytes({'h', 'e', 'l', 'l', 'o'}));
+  EXPECT_EQ(ReadBytes(dir_ / "out" / "a.txt"), TBytes({'h', 'e', 'l', 'l', 'o'}));
 }
 
 // A minimal PE32+ image: DOS header, PE header and an optional header with
 // 16 data directories; the security directory is filled in later.
-Bytes MinimalPe() {
-  Bytes pe(0x200, 0);
+TBytes MinimalPe() {
+  TBytes pe(0x200, 0);
   pe[0] = 'M', pe[1] = 'Z';
   pe[0x3C] = 0x80;
   std::memcpy(&pe[0x80], "PE\0\0", 4);
@@ -353,7 +353,7 @@ Bytes MinimalPe() {
   return pe;
 }
 
-void SetSecurityDirectory(Bytes* file, uint32_t offset, uint32_t size) {
+void SetSecurityDirectory(TBytes* file, uint32_t offset, uint32_t size) {
   const size_t at = 0x98 + 112 + 4 * 8;
   for (int i = 0; i < 4; i++) {
     (*file)[at + i] = static_cast<uint8_t>(offset >> (8 * i));
@@ -365,8 +365,8 @@ TEST_F(VozpackTest, SignedSetupEndsArchiveAtCertificateTable) {
   WriteText(dir_ / "src" / "a.txt", "signed payload");
   WriteBytes(dir_ / "stub.exe", MinimalPe());
   ASSERT_EQ(Run({"pack", "--stub", P("stub.exe"), "--out", P("setup.exe"), P("src")}).status, 0);
-  const Bytes setup = ReadBytes(dir_ / "setup.exe");
-  const Bytes table = RandomBytes(1000, 10);
+  const TBytes setup = ReadBytes(dir_ / "setup.exe");
+  const TBytes table = RandomBytes(1000, 10);
 
   struct TCase {
     const char* what;
@@ -379,7 +379,7 @@ TEST_F(VozpackTest, SignedSetupEndsArchiveAtCertificateTable) {
       {"table that starts inside the archive", 0xFFFFFFFF, 1000, 0, 2},
   };
   for (const TCase& c : cases) {
-    Bytes signedFile = setup;
+    TBytes signedFile = setup;
     signedFile.insert(signedFile.end(), table.begin(), table.end());
     signedFile.insert(signedFile.end(), c.junkAfter, 0);
     const uint32_t offset = c.offset == 0xFFFFFFFF ? static_cast<uint32_t>(setup.size() - 2)
@@ -393,7 +393,7 @@ TEST_F(VozpackTest, SignedSetupEndsArchiveAtCertificateTable) {
     }
   }
   TCertificateTable found;
-  Bytes head = MinimalPe();
+  TBytes head = MinimalPe();
   SetSecurityDirectory(&head, 0x1234, 0x56);
   ASSERT_TRUE(FindCertificateTable(head.data(), head.size(), &found));
   EXPECT_EQ(found.offset, 0x1234u);
@@ -410,17 +410,17 @@ TEST_F(VozpackTest, SignedSetupEndsArchiveAtCertificateTable) {
 // same headers in the stub end the archive at the table.
 TEST_F(VozpackTest, CertificateTableNamedBehindTheMarkerIsIgnored) {
   WriteText(dir_ / "src" / "a.txt", "payload");
-  Bytes stub(0x200, 0);
+  TBytes stub(0x200, 0);
   stub[0] = 'M', stub[1] = 'Z';  // no PE headers of its own
   WriteBytes(dir_ / "stub.exe", stub);
   ASSERT_EQ(Run({"pack", "--stub", P("stub.exe"), "--out", P("setup.exe"), P("src")}).status, 0);
-  const Bytes setup = ReadBytes(dir_ / "setup.exe");
+  const TBytes setup = ReadBytes(dir_ / "setup.exe");
   const uint32_t tail = static_cast<uint32_t>(setup.size());
 
   // The appended bytes: PE headers whose security entry names themselves.
-  Bytes pe = MinimalPe();
+  TBytes pe = MinimalPe();
   SetSecurityDirectory(&pe, tail, static_cast<uint32_t>(pe.size() - 0x80));
-  Bytes behind = setup;
+  TBytes behind = setup;
   behind.insert(behind.end(), pe.begin() + 0x80, pe.end());
   for (int i = 0; i < 4; i++) behind[0x3C + i] = static_cast<uint8_t>(tail >> (8 * i));
   WriteBytes(dir_ / "behind.exe", behind);
@@ -429,7 +429,7 @@ TEST_F(VozpackTest, CertificateTableNamedBehindTheMarkerIsIgnored) {
   EXPECT_NE(r.err.find("the archive is damaged (code -5)"), std::string::npos) << r.err;
 
   // Headers in the stub that name the same table: signed, and it verifies.
-  Bytes inStub = setup;
+  TBytes inStub = setup;
   inStub.insert(inStub.end(), pe.begin() + 0x80, pe.end());
   std::copy(pe.begin(), pe.begin() + 0x200, inStub.begin());
   WriteBytes(dir_ / "instub.exe", inStub);
@@ -456,7 +456,7 @@ TEST_F(VozpackTest, PackRefusesWhatCannotBeCarried) {
     const TRun r = Run({"pack", "--stub", P("stub.exe"), "--out", P("setup.exe"), P("src")});
     EXPECT_EQ(r.status, 1) << c.name;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
-    EXPECT_EQ(ReadBytes(dir_ / "setup.exe"), Bytes({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
+    EXPECT_EQ(ReadBytes(dir_ / "setup.exe"), TBytes({'p', 'r', 'e', 'v', 'i', 'o', 'u', 's', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
     EXPECT_TRUE(Leftovers(dir_, {"setup.exe", "stub.exe", "src"}).empty());
   }
 
@@ -573,18 +573,18 @@ TEST_F(VozpackTest, DamagedArchivesAndUnsafeNames) {
   WriteText(dir_ / "src" / "a.txt", "first entry");
   WriteBytes(dir_ / "src" / "b.bin", RandomBytes(100000, 11));
   ASSERT_EQ(Run({"pack", "--archive-only", "--out", P("good.voz"), P("src")}).status, 0);
-  const Bytes good = ReadBytes(dir_ / "good.voz");
+  const TBytes good = ReadBytes(dir_ / "good.voz");
 
-  Bytes flipped = good;
+  TBytes flipped = good;
   flipped[flipped.size() / 2] ^= 0x01;
   WriteBytes(dir_ / "stub.exe", MinimalPe());
   ASSERT_EQ(Run({"pack", "--stub", P("stub.exe"), "--out", P("setup.exe"), P("src")}).status, 0);
-  Bytes flippedSetup = ReadBytes(dir_ / "setup.exe");
+  TBytes flippedSetup = ReadBytes(dir_ / "setup.exe");
   flippedSetup[flippedSetup.size() - 100] ^= 0x80;
-  const Bytes content = {'o', 'k'};
+  const TBytes content = {'o', 'k'};
   TRawEntry wrongChecksum{"b.txt", content, {}, {}, true};
   wrongChecksum.header = {0x50A00000, 2, 0x20, 0, 0x12345678};
-  Bytes longStream;
+  TBytes longStream;
   ASSERT_TRUE(EncodeEntryStream(content.data(), content.size(), TEncodeOptions{}, &longStream));
   longStream.insert(longStream.end(), 4, 0);
   TRawEntry padded{"c.txt", content, longStream, {}, false};
@@ -593,7 +593,7 @@ TEST_F(VozpackTest, DamagedArchivesAndUnsafeNames) {
   BeginCommands(&w, kMaxBlockDecoded);
   AddCopy(&w, content.data(), 0, 2);
   AddEnd(&w);
-  Bytes copyStream;
+  TBytes copyStream;
   ASSERT_TRUE(EncodeCommands(w, TEncodeOptions{}, &copyStream));
   TRawEntry copying{"d.txt", content, copyStream, {}, false};
   TRawEntry wrongSize{"e.txt", content, {}, {0x50A00000, 3, 0x20, 0, 0}, true};
@@ -601,13 +601,13 @@ TEST_F(VozpackTest, DamagedArchivesAndUnsafeNames) {
 
   struct TCase {
     const char* what;
-    Bytes archive;
+    TBytes archive;
     const char* message;
     int code;
   } cases[] = {
       {"one flipped body bit", flipped, "the body checksum does not match: no payload marker", -5},
       {"one flipped bit in a setup file", flippedSetup, "the body checksum does not match: the archive is damaged", -5},
-      {"three bytes", Bytes{0xFF, 0xFF, 0xFF}, "shorter than its 4-byte trailer", -5},
+      {"three bytes", TBytes{0xFF, 0xFF, 0xFF}, "shorter than its 4-byte trailer", -5},
       {"wrong entry checksum", MakeArchive({{"a.txt", content, {}, {}, false}, wrongChecksum}),
        "entry \"b.txt\": the content checksum does not match", -6},
       {"stored size beyond its stream", MakeArchive({padded}), "stored size does not match its stream", -6},
@@ -644,14 +644,14 @@ TEST_F(VozpackTest, DamagedArchivesAndUnsafeNames) {
     const TRun r = Run({"extract", P("unsafe.voz"), P("dest/inner")});
     EXPECT_EQ(r.status, 2) << name;
     EXPECT_NE(r.err.find("(code -6)"), std::string::npos) << name << ": " << r.err;
-    EXPECT_EQ(Tree(dir_ / "dest"), (std::vector<std::pair<std::string, Bytes>>{{"inner/fine.txt", content}})) << name;
+    EXPECT_EQ(Tree(dir_ / "dest"), (std::vector<std::pair<std::string, TBytes>>{{"inner/fine.txt", content}})) << name;
     EXPECT_FALSE(fs::exists(dir_ / "evil.txt"));
     EXPECT_EQ(Run({"test", P("unsafe.voz")}).status, 2) << name;
     EXPECT_EQ(Run({"list", P("unsafe.voz")}).status, 0) << name;  // listing shows it
   }
 
   // An empty archive (just the trailer) extracts nothing and succeeds.
-  WriteBytes(dir_ / "empty.voz", Bytes{0xFF, 0xFF, 0xFF, 0xFF});
+  WriteBytes(dir_ / "empty.voz", TBytes{0xFF, 0xFF, 0xFF, 0xFF});
   TRun r = Run({"extract", P("empty.voz"), P("none")});
   EXPECT_EQ(r.status, 0) << r.err;
   r = Run({"list", P("empty.voz")});
@@ -677,7 +677,7 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
     if (it->is_symlink()) {
       all[rel] = "->" + fs::read_symlink(it->path()).string();
     } else if (it->is_regular_file()) {
-      const Bytes b = ReadBytes(it->path());
+      const TBytes b = ReadBytes(it->path());
       all[rel] = std::string(b.begin(), b.end());
     } else {
       all[rel] = "(folder)";
@@ -692,7 +692,7 @@ TEST_F(VozpackTest, ExtractWritesNothingThroughLinks) {
   WriteText(outside / "linked.txt", "reached through a file link");
   WriteText(outside / "hard.txt", "reached through a hard link");
   fs::create_directories(outside / "folder");
-  const Bytes content = {'n', 'e', 'w'};
+  const TBytes content = {'n', 'e', 'w'};
 
   // A folder of the entry's path is a link: the entry fails and nothing
   // lands where the link points.
@@ -782,7 +782,7 @@ TEST_F(VozpackTest, NamesTheSetupCannotCreate) {
   EXPECT_EQ(Tree(dir_ / "out"), Tree(dir_ / "src"));
 
   // test answers as extract does for archives that hold such names.
-  const Bytes content = {'x'};
+  const TBytes content = {'x'};
   for (const char* name : {".", "adir\\", "adir\\\\x", "sub\\.", "trailing.", "trailing ", "TEMPFILE.$$$",
                            "tempfile.$$$\\x", "a.\\b"}) {
     WriteBytes(dir_ / "n.voz", MakeArchive({{"ok.txt", content, {}, {}, false}, {name, content, {}, {}, false}}));
@@ -793,16 +793,16 @@ TEST_F(VozpackTest, NamesTheSetupCannotCreate) {
     EXPECT_EQ(extracted.status, 2) << name << ": " << extracted.err;
     EXPECT_NE(tested.err.find("(code -6)"), std::string::npos) << name << ": " << tested.err;
     EXPECT_EQ(tested.err, extracted.err) << name;
-    EXPECT_EQ(Tree(dir_ / "nout"), (std::vector<std::pair<std::string, Bytes>>{{"ok.txt", content}})) << name;
+    EXPECT_EQ(Tree(dir_ / "nout"), (std::vector<std::pair<std::string, TBytes>>{{"ok.txt", content}})) << name;
   }
 }
 
 TEST_F(VozpackTest, EntryLongerThanDeclaredStopsThere) {
   // A stream that decodes to 40 MiB under a header that declares 1 byte.
-  const Bytes big(40 << 20, 'A');
-  Bytes stream;
+  const TBytes big(40 << 20, 'A');
+  TBytes stream;
   ASSERT_TRUE(EncodeEntryStream(big.data(), big.size(), TEncodeOptions{}, &stream));
-  const Bytes one = {'A'};
+  const TBytes one = {'A'};
   TRawEntry lying{"big.bin", one, stream, {0x50A00000, 1, 0x20, 0, Crc32Update(one.data(), 1, kRegisterStart)}, true};
   WriteBytes(dir_ / "big.voz", MakeArchive({lying}));
   for (const char* command : {"test", "extract"}) {
@@ -843,7 +843,7 @@ TEST_F(VozpackTest, InputsThatAreNotRegularFiles) {
     cmd += " >/dev/null 2>" + Quote(P("err.txt")) + " </dev/null";
     const int raw = std::system(cmd.c_str());
     const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    const Bytes e = ReadBytes(dir_ / "err.txt");
+    const TBytes e = ReadBytes(dir_ / "err.txt");
     const std::string err(e.begin(), e.end());
     EXPECT_EQ(status, 1) << c.args[0] << " " << c.args[1] << ": " << err;
     EXPECT_NE(err.find(c.message), std::string::npos) << c.args[0] << ": " << err;
@@ -920,7 +920,7 @@ TEST_F(VozpackTest, NamesOfTheLongestLengthPackAndExtract) {
     ASSERT_EQ(r.status, 0) << length << ": " << r.err;
     r = Run({"extract", out, P("out")});
     ASSERT_EQ(r.status, 0) << length << ": " << r.err;
-    EXPECT_EQ(ReadBytes(dir_ / "out" / name), Bytes({'l', 'o', 'n', 'g'}));
+    EXPECT_EQ(ReadBytes(dir_ / "out" / name), TBytes({'l', 'o', 'n', 'g'}));
     fs::remove(out);
   }
 }
@@ -928,23 +928,23 @@ TEST_F(VozpackTest, NamesOfTheLongestLengthPackAndExtract) {
 // ---- diff and patch -------------------------------------------------------------
 
 // A real binary from the machine, edited the way a new build differs.
-Bytes PickSystemBinary() {
+TBytes PickSystemBinary() {
   for (const char* p : {"/usr/lib/x86_64-linux-gnu/libstdc++.so.6", "/usr/bin/cmake", "/usr/lib/x86_64-linux-gnu/libc.so.6",
                         "/bin/ls"}) {
     std::error_code ec;
     const fs::path real = fs::canonical(p, ec);
     if (!ec && fs::is_regular_file(real)) {
-      Bytes b = ReadBytes(real);
+      TBytes b = ReadBytes(real);
       if (b.size() > 4000000) b.resize(4000000);
       if (b.size() > 100000) return b;
     }
   }
-  return Bytes();
+  return TBytes();
 }
 
-Bytes EditBinary(const Bytes& in, uint32_t seed) {
+TBytes EditBinary(const TBytes& in, uint32_t seed) {
   std::mt19937 rng(seed);
-  Bytes out = in;
+  TBytes out = in;
   // Scattered 4-byte changes (addresses), a few inserted and deleted runs.
   for (int i = 0; i < 200; i++) {
     const size_t at = rng() % (out.size() - 4);
@@ -952,29 +952,29 @@ Bytes EditBinary(const Bytes& in, uint32_t seed) {
   }
   for (int i = 0; i < 10; i++) {
     const size_t at = rng() % out.size();
-    const Bytes ins = RandomBytes(1 + rng() % 300, seed + i);
+    const TBytes ins = RandomBytes(1 + rng() % 300, seed + i);
     out.insert(out.begin() + static_cast<ptrdiff_t>(at), ins.begin(), ins.end());
     const size_t del = rng() % (out.size() - 1000);
     out.erase(out.begin() + static_cast<ptrdiff_t>(del), out.begin() + static_cast<ptrdiff_t>(del + rng() % 500));
   }
   // A block moved from the end to the front.
-  Bytes tail(out.end() - 20000, out.end());
+  TBytes tail(out.end() - 20000, out.end());
   out.erase(out.end() - 20000, out.end());
   out.insert(out.begin(), tail.begin(), tail.end());
   return out;
 }
 
 TEST_F(VozpackTest, DiffPatchRoundTrips) {
-  const Bytes system = PickSystemBinary();
+  const TBytes system = PickSystemBinary();
   ASSERT_FALSE(system.empty());
-  const Bytes random = RandomBytes(400000, 12);
-  Bytes grown = random;
-  const Bytes extra = RandomBytes(300000, 13);  // more than the first capacity's 256 KiB spare
+  const TBytes random = RandomBytes(400000, 12);
+  TBytes grown = random;
+  const TBytes extra = RandomBytes(300000, 13);  // more than the first capacity's 256 KiB spare
   grown.insert(grown.end(), extra.begin(), extra.end());
 
   struct TCase {
     const char* what;
-    Bytes ref, next;
+    TBytes ref, next;
     double maxRatio;  // patch size / new size, at most
   } cases[] = {
       {"system binary with edits", system, EditBinary(system, 14), 0.03},
@@ -984,7 +984,7 @@ TEST_F(VozpackTest, DiffPatchRoundTrips) {
       {"empty new file", random, {}, 1000},
       {"both empty", {}, {}, 1000},
       {"grows beyond the first capacity", random, grown, 0.45},
-      {"shorter than a hash window", Bytes{1, 2, 3}, Bytes{1, 2, 3, 4, 5}, 1000},
+      {"shorter than a hash window", TBytes{1, 2, 3}, TBytes{1, 2, 3, 4, 5}, 1000},
   };
   for (const TCase& c : cases) {
     WriteBytes(dir_ / "ref", c.ref);
@@ -1029,21 +1029,21 @@ TEST_F(VozpackTest, DiffOfTwoBuildsOfAProgram) {
 }
 
 TEST_F(VozpackTest, MalformedPatches) {
-  const Bytes ref = TextBytes(1000, 17);
+  const TBytes ref = TextBytes(1000, 17);
   WriteBytes(dir_ / "ref", ref);
-  Bytes good;
-  const Bytes next = TextBytes(3000, 18);
+  TBytes good;
+  const TBytes next = TextBytes(3000, 18);
   ASSERT_TRUE(MakePatch(ref.data(), ref.size(), next.data(), next.size(), TCompressOptions{}, &good));
 
-  Bytes truncated(good.begin(), good.end() - 3);
-  Bytes flippedBlock = good;
+  TBytes truncated(good.begin(), good.end() - 3);
+  TBytes flippedBlock = good;
   flippedBlock[kBlockHeaderSize + 2] ^= 0x40;
   const uint32_t aReg = Crc32Update("a", 1, kRegisterStart);
-  Bytes endChecksum = PatchFromCommands({0x20, 1, 'a', 0x00, static_cast<uint8_t>(~aReg), static_cast<uint8_t>(aReg >> 8),
+  TBytes endChecksum = PatchFromCommands({0x20, 1, 'a', 0x00, static_cast<uint8_t>(~aReg), static_cast<uint8_t>(aReg >> 8),
                                          static_cast<uint8_t>(aReg >> 16), static_cast<uint8_t>(aReg >> 24)});
   struct TCase {
     const char* what;
-    Bytes patch;
+    TBytes patch;
     int code;
   } cases[] = {
       {"truncated", truncated, -1},
@@ -1062,7 +1062,7 @@ TEST_F(VozpackTest, MalformedPatches) {
     EXPECT_EQ(r.status, 2) << c.what << ": " << r.err;
     EXPECT_NE(r.err.find("(code " + std::to_string(c.code) + ")"), std::string::npos) << c.what << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(ReadBytes(dir_ / "out"), Bytes({'k', 'e', 'e', 'p', ' ', 'm', 'e'})) << c.what;
+    EXPECT_EQ(ReadBytes(dir_ / "out"), TBytes({'k', 'e', 'e', 'p', ' ', 'm', 'e'})) << c.what;
     EXPECT_TRUE(Leftovers(dir_, {"ref", "p.pch", "out"}).empty()) << c.what;
   }
   // The good patch replaces the old output.
@@ -1073,8 +1073,8 @@ TEST_F(VozpackTest, MalformedPatches) {
 
 TEST(VozpackMatcher, SameResultOnAnyThreadCount) {
   // Larger than one matching segment, so the threads split the work.
-  const Bytes base = RandomBytes(12 << 20, 19);
-  Bytes target = EditBinary(base, 20);
+  const TBytes base = RandomBytes(12 << 20, 19);
+  TBytes target = EditBinary(base, 20);
   std::vector<uint8_t> one, many;
   TCompressOptions o;
   o.level = 1;
@@ -1084,7 +1084,7 @@ TEST(VozpackMatcher, SameResultOnAnyThreadCount) {
   ASSERT_TRUE(MakePatch(base.data(), base.size(), target.data(), target.size(), o, &many));
   EXPECT_EQ(one, many);
   EXPECT_LT(one.size(), 200000u);
-  Bytes output(target.size() + 1);
+  TBytes output(target.size() + 1);
   int32_t size = static_cast<int32_t>(output.size());
   ASSERT_EQ(ApplyPatchBuffer(base.data(), static_cast<int32_t>(base.size()), output.data(), &size, one.data(),
                              static_cast<int32_t>(one.size()), nullptr, nullptr), 0);

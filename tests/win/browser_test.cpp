@@ -93,24 +93,24 @@ std::string TempBase(const char* what) {
 
 // ---- Registry: raw values, snapshots of whole keys -----------------------
 
-struct RegValue {
+struct TRegValue {
   std::string name;
   DWORD type = 0;
   std::string data;
-  bool operator==(const RegValue&) const = default;
+  bool operator==(const TRegValue&) const = default;
 };
 
-std::optional<RegValue> ReadValue(HKEY root, const std::string& key, const std::string& name) {
+std::optional<TRegValue> ReadValue(HKEY root, const std::string& key, const std::string& name) {
   HKEY k;
   if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS) return std::nullopt;
-  std::optional<RegValue> result;
+  std::optional<TRegValue> result;
   DWORD type = 0, size = 0;
   if (RegQueryValueExA(k, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
     std::string data(size, '\0');
     if (RegQueryValueExA(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) ==
         ERROR_SUCCESS) {
       data.resize(size);
-      result = RegValue{name, type, data};
+      result = TRegValue{name, type, data};
     }
   }
   RegCloseKey(k);
@@ -142,10 +142,10 @@ std::string Dword(uint32_t v) {
 std::string Sz(const std::string& s) { return std::string(s.c_str(), s.size() + 1); }
 
 // Every value of one key in enumeration order; nullopt when the key is missing.
-std::optional<std::vector<RegValue>> KeyValues(HKEY root, const std::string& key) {
+std::optional<std::vector<TRegValue>> KeyValues(HKEY root, const std::string& key) {
   HKEY k;
   if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS) return std::nullopt;
-  std::vector<RegValue> values;
+  std::vector<TRegValue> values;
   for (DWORD i = 0;; ++i) {
     char name[16384];
     DWORD nameChars = sizeof name, type = 0, size = 0;
@@ -165,14 +165,14 @@ std::optional<std::vector<RegValue>> KeyValues(HKEY root, const std::string& key
 // Puts a set of keys (values only) back as they were when it was made; a
 // key that did not exist is removed with everything below it. List parents
 // before their children.
-class KeysSnapshot {
+class TKeysSnapshot {
  public:
-  KeysSnapshot(HKEY root, std::vector<std::string> keys) : root_(root), keys_(std::move(keys)) {
+  TKeysSnapshot(HKEY root, std::vector<std::string> keys) : root_(root), keys_(std::move(keys)) {
     for (const std::string& k : keys_) saved_.push_back(KeyValues(root_, k));
   }
-  KeysSnapshot(const KeysSnapshot&) = delete;
-  KeysSnapshot& operator=(const KeysSnapshot&) = delete;
-  ~KeysSnapshot() {
+  TKeysSnapshot(const TKeysSnapshot&) = delete;
+  TKeysSnapshot& operator=(const TKeysSnapshot&) = delete;
+  ~TKeysSnapshot() {
     for (size_t i = keys_.size(); i-- > 0;) {
       if (!saved_[i]) {
         RegDeleteTreeA(root_, keys_[i].c_str());
@@ -183,8 +183,8 @@ class KeysSnapshot {
                           nullptr) != ERROR_SUCCESS)
         continue;
       if (auto now = KeyValues(root_, keys_[i]))
-        for (const RegValue& v : *now) RegDeleteValueA(k, v.name.c_str());
-      for (const RegValue& v : *saved_[i])
+        for (const TRegValue& v : *now) RegDeleteValueA(k, v.name.c_str());
+      for (const TRegValue& v : *saved_[i])
         RegSetValueExA(k, v.name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
                        static_cast<DWORD>(v.data.size()));
       RegCloseKey(k);
@@ -194,7 +194,7 @@ class KeysSnapshot {
  private:
   HKEY root_;
   std::vector<std::string> keys_;
-  std::vector<std::optional<std::vector<RegValue>>> saved_;
+  std::vector<std::optional<std::vector<TRegValue>>> saved_;
 };
 
 constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -252,12 +252,12 @@ class SearchBoxTest : public ::testing::Test {
     runKey_.reset();
     DeleteWaiting(base_);
   }
-  std::optional<RegValue> RunValue() { return ReadValue(HKEY_LOCAL_MACHINE, kRunKey, "VTSeekBox"); }
+  std::optional<TRegValue> RunValue() { return ReadValue(HKEY_LOCAL_MACHINE, kRunKey, "VTSeekBox"); }
   std::string Extracted() const { return dest_ + "\\SeekBox.exe"; }
   std::string Installed() const { return vendor_ + "\\SeekBox.exe"; }
 
   std::string base_, dest_, vendor_;
-  std::optional<KeysSnapshot> runKey_;
+  std::optional<TKeysSnapshot> runKey_;
 };
 
 std::string VersionOf(const std::string& path) {
@@ -272,7 +272,7 @@ TEST_F(SearchBoxTest, ReplacesTheInstalledCopyOnlyWhenTheExtractedOneIsNewer) {
   ASSERT_TRUE(OsVersionInfo.dwMajorVersion > 5 ||
               (OsVersionInfo.dwMajorVersion == 5 && OsVersionInfo.dwMinorVersion >= 1))
       << "this case needs Wine to report Windows XP or later";
-  struct Case {
+  struct TCase {
     const char* installed;  // version of the stand-in, "" none, "text" a file without version resource
     const char* extracted;
     bool replaced;
@@ -280,7 +280,7 @@ TEST_F(SearchBoxTest, ReplacesTheInstalledCopyOnlyWhenTheExtractedOneIsNewer) {
       {"", "5_2", true},        {"5_1", "5_2", true},  {"5_2", "5_2", false},  {"5_3", "5_2", false},
       {"4_9", "5_2", true},     {"6_0", "5_3", false}, {"text", "5_1", true},  {"5_2", "text", false},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(std::string("installed ") + c.installed + ", extracted " + c.extracted);
     ASSERT_TRUE(DeleteWaiting(vendor_));
     DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, "VTSeekBox");
@@ -308,7 +308,7 @@ TEST_F(SearchBoxTest, ReplacesTheInstalledCopyOnlyWhenTheExtractedOneIsNewer) {
     if (c.replaced) {
       EXPECT_EQ(VersionOf(Installed()), newVersion);
     }
-    const std::optional<RegValue> run = RunValue();
+    const std::optional<TRegValue> run = RunValue();
     ASSERT_TRUE(run.has_value()) << "the installed copy is not registered";
     EXPECT_EQ(run->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(run->data, Sz(Installed()));
@@ -321,12 +321,12 @@ TEST_F(SearchBoxTest, ReplacesTheInstalledCopyOnlyWhenTheExtractedOneIsNewer) {
 // Windows 2000 and earlier get no helper, Windows XP and later do; the
 // extracted copy goes on every system.
 TEST_F(SearchBoxTest, InstallsOnlyOnWindowsXpAndLater) {
-  struct Case {
+  struct TCase {
     const char* version;
     DWORD major, minor;
     bool installs;
   } cases[] = {{"win2k", 5, 0, false}, {"winxp", 5, 1, true}, {"win7", 6, 1, true}};
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.version);
     ASSERT_TRUE(DeleteWaiting(vendor_));
     DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, "VTSeekBox");
@@ -361,7 +361,7 @@ TEST_F(SearchBoxTest, LockFileDecidesWhetherAndHowLongToWait) {
   HWND stubborn = CreateWindowExA(0, "STATIC", "stubborn helper", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                                   nullptr);
   ASSERT_NE(stubborn, nullptr);
-  struct Case {
+  struct TCase {
     const char* what;
     bool held;
     bool realWindow;
@@ -371,7 +371,7 @@ TEST_F(SearchBoxTest, LockFileDecidesWhetherAndHowLongToWait) {
       {"handle of no window", true, false, 0, 3000},
       {"window that does not quit", true, true, 10000, 14000},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(DeleteWaiting(vendor_));
     ASSERT_TRUE(CreateDirectoryA(vendor_.c_str(), nullptr));
@@ -414,7 +414,7 @@ TEST_F(SearchBoxTest, OldCopyInUseStaysInstalledAndRegistered) {
   CloseHandle(inUse);
   EXPECT_EQ(VersionOf(Installed()), "5.1");
   EXPECT_FALSE(FileExists(Extracted()));
-  const std::optional<RegValue> run = RunValue();
+  const std::optional<TRegValue> run = RunValue();
   ASSERT_TRUE(run.has_value());
   EXPECT_EQ(run->data, Sz(Installed()));
 }
@@ -461,7 +461,7 @@ TEST_F(SearchBoxTest, StopsARunningHelperBeforeReplacingIt) {
     EXPECT_FALSE(FileExists(lock));
     EXPECT_EQ(VersionOf(installed), std::to_string(major) + "." + std::to_string(minor + 1));
     EXPECT_FALSE(FileExists(Extracted()));
-    const std::optional<RegValue> run = RunValue();
+    const std::optional<TRegValue> run = RunValue();
     ASSERT_TRUE(run.has_value());
     EXPECT_EQ(run->data, Sz(installed));
     EXPECT_TRUE(WaitForFile(installed + ".started", 15000));
@@ -490,24 +490,24 @@ constexpr char kButtonKey[] =
     "Software\\Microsoft\\Internet Explorer\\Extensions\\{5B1E0A77-3C42-4D19-8E6F-27A9C0D4B312}";
 const std::string kLayoutGuid("\x80\x69\x79\x1E\xC5\x9C\xD1\x11\xA8\x3F\x00\xC0\x4F\xC9\x9D\x61", 16);
 
-struct Record {
+struct TRecord {
   uint32_t slot;
   uint32_t command;
   uint32_t flags;
   std::string guid;  // 16 bytes
 };
 
-Record OldRecord(int i) {
+TRecord OldRecord(int i) {
   std::string guid(16, '\0');
   for (int k = 0; k < 16; ++k) guid[k] = static_cast<char>(0x30 + i * 16 + k);
   return {static_cast<uint32_t>(0x100 + i), static_cast<uint32_t>(0x2000 + i), static_cast<uint32_t>(i), guid};
 }
 
-Record NewRecord(uint32_t id) { return {id, id, 4, kLayoutGuid}; }
+TRecord NewRecord(uint32_t id) { return {id, id, 4, kLayoutGuid}; }
 
-std::string Layout(const std::vector<Record>& records) {
+std::string Layout(const std::vector<TRecord>& records) {
   std::string bytes = Dword(0x0C);  // header
-  for (const Record& r : records) bytes += Dword(r.slot) + r.guid + Dword(r.command) + Dword(r.flags);
+  for (const TRecord& r : records) bytes += Dword(r.slot) + r.guid + Dword(r.command) + Dword(r.flags);
   return bytes;
 }
 
@@ -529,27 +529,27 @@ class LayoutTest : public ::testing::Test {
   HKEY hive_ = nullptr;
 };
 
-struct LayoutCase {
+struct TLayoutCase {
   const char* what;
-  std::optional<RegValue> layout;   // name ignored
-  std::optional<RegValue> nextId;   // "NextId"
+  std::optional<TRegValue> layout;   // name ignored
+  std::optional<TRegValue> nextId;   // "NextId"
   std::optional<uint32_t> mapping;  // the class id's command id
   bool changed;                     // layout rewritten and mapping allocated
   std::string expectLayout;         // when changed
-  std::optional<RegValue> expectNextId;
+  std::optional<TRegValue> expectNextId;
   std::optional<uint32_t> expectMapping;
 };
 
-std::vector<LayoutCase> LayoutCases() {
-  const Record r0 = OldRecord(0), r1 = OldRecord(1), r2 = OldRecord(2), r3 = OldRecord(3);
-  Record m1 = r1;
+std::vector<TLayoutCase> LayoutCases() {
+  const TRecord r0 = OldRecord(0), r1 = OldRecord(1), r2 = OldRecord(2), r3 = OldRecord(3);
+  TRecord m1 = r1;
   m1.slot = 0xFFFFFFFFu;
-  Record m3 = r3;
+  TRecord m3 = r3;
   m3.slot = 0xFFFFFFFFu;
-  const auto bin = [](const std::string& d) { return RegValue{"", REG_BINARY, d}; };
-  const auto dw = [](uint32_t v) { return RegValue{"NextId", REG_DWORD, Dword(v)}; };
-  const RegValue next = dw(0x41);
-  std::vector<LayoutCase> c;
+  const auto bin = [](const std::string& d) { return TRegValue{"", REG_BINARY, d}; };
+  const auto dw = [](uint32_t v) { return TRegValue{"NextId", REG_DWORD, Dword(v)}; };
+  const TRegValue next = dw(0x41);
+  std::vector<TLayoutCase> c;
   c.push_back({"marker at index 1: inserted at 2, later records shift", bin(Layout({r0, m1, r2, r3})), next,
                std::nullopt, true, Layout({r0, m1, NewRecord(0x41), r2, r3}), dw(0x42), 0x41});
   c.push_back({"marker on the last record", bin(Layout({r0, r1, r2, m3})), next, std::nullopt, true,
@@ -562,13 +562,13 @@ std::vector<LayoutCase> LayoutCases() {
                dw(0x42), 0x41});
   c.push_back({"existing mapping reused, NextId kept", bin(Layout({r0, m1, r2})), next, 0x33u, true,
                Layout({r0, m1, NewRecord(0x33), r2}), next, 0x33});
-  c.push_back({"NextId of another type keeps its type", bin(Layout({r0})), RegValue{"NextId", REG_BINARY, Dword(7)},
-               std::nullopt, true, Layout({r0, NewRecord(7)}), RegValue{"NextId", REG_BINARY, Dword(8)}, 7});
+  c.push_back({"NextId of another type keeps its type", bin(Layout({r0})), TRegValue{"NextId", REG_BINARY, Dword(7)},
+               std::nullopt, true, Layout({r0, NewRecord(7)}), TRegValue{"NextId", REG_BINARY, Dword(8)}, 7});
   // Untouched hives.
   c.push_back({"button already in the layout", bin(Layout({r0, m1, r2})), next, 0x2002u, false, "", next, 0x2002});
-  c.push_back({"layout of type REG_NONE", RegValue{"", REG_NONE, Layout({r0, m1})}, next, std::nullopt, false, "",
+  c.push_back({"layout of type REG_NONE", TRegValue{"", REG_NONE, Layout({r0, m1})}, next, std::nullopt, false, "",
                next, std::nullopt});
-  c.push_back({"layout of type REG_SZ", RegValue{"", REG_SZ, Layout({r0, m1})}, next, std::nullopt, false, "", next,
+  c.push_back({"layout of type REG_SZ", TRegValue{"", REG_SZ, Layout({r0, m1})}, next, std::nullopt, false, "", next,
                std::nullopt});
   c.push_back({"size minus 4 not a multiple of 28", bin(Layout({r0, m1}) + "x"), next, std::nullopt, false, "",
                next, std::nullopt});
@@ -578,14 +578,14 @@ std::vector<LayoutCase> LayoutCases() {
   c.push_back({"no layout value", std::nullopt, next, std::nullopt, false, "", next, std::nullopt});
   c.push_back({"no NextId", bin(Layout({r0, m1})), std::nullopt, std::nullopt, false, "", std::nullopt,
                std::nullopt});
-  c.push_back({"NextId of 2 bytes", bin(Layout({r0, m1})), RegValue{"NextId", REG_BINARY, std::string("\x05\x00", 2)},
-               std::nullopt, false, "", RegValue{"NextId", REG_BINARY, std::string("\x05\x00", 2)}, std::nullopt});
+  c.push_back({"NextId of 2 bytes", bin(Layout({r0, m1})), TRegValue{"NextId", REG_BINARY, std::string("\x05\x00", 2)},
+               std::nullopt, false, "", TRegValue{"NextId", REG_BINARY, std::string("\x05\x00", 2)}, std::nullopt});
   c.push_back({"NextId of 0", bin(Layout({r0, m1})), dw(0), std::nullopt, false, "", dw(0), std::nullopt});
   return c;
 }
 
 TEST_F(LayoutTest, AddsTheButtonOrLeavesTheHiveUntouched) {
-  for (const LayoutCase& c : LayoutCases()) {
+  for (const TLayoutCase& c : LayoutCases()) {
     SCOPED_TRACE(c.what);
     const std::string toolbar = path_ + "\\" + kToolbarKey;
     const std::string mapping = path_ + "\\" + kCmdMappingKey;
@@ -604,22 +604,22 @@ TEST_F(LayoutTest, AddsTheButtonOrLeavesTheHiveUntouched) {
 
     AddButtonToLayout(hive_);
 
-    const std::optional<RegValue> layout = ReadValue(HKEY_CURRENT_USER, toolbar, kLayoutValue);
+    const std::optional<TRegValue> layout = ReadValue(HKEY_CURRENT_USER, toolbar, kLayoutValue);
     ASSERT_EQ(layout.has_value(), c.layout.has_value());
     if (layout) {
       EXPECT_EQ(layout->type, c.layout->type);
       EXPECT_EQ(layout->data, c.changed ? c.expectLayout : c.layout->data);
     }
-    std::optional<RegValue> next = ReadValue(HKEY_CURRENT_USER, mapping, "NextId");
+    std::optional<TRegValue> next = ReadValue(HKEY_CURRENT_USER, mapping, "NextId");
     ASSERT_EQ(next.has_value(), c.expectNextId.has_value());
     if (next) {
       EXPECT_EQ(next->type, c.expectNextId->type);
       EXPECT_EQ(next->data, c.expectNextId->data);
     }
-    const std::optional<RegValue> mapped = ReadValue(HKEY_CURRENT_USER, mapping, kClassId);
+    const std::optional<TRegValue> mapped = ReadValue(HKEY_CURRENT_USER, mapping, kClassId);
     ASSERT_EQ(mapped.has_value(), c.expectMapping.has_value());
     if (mapped) {
-      EXPECT_EQ(*mapped, (RegValue{kClassId, REG_DWORD, Dword(*c.expectMapping)}));
+      EXPECT_EQ(*mapped, (TRegValue{kClassId, REG_DWORD, Dword(*c.expectMapping)}));
     }
   }
 }
@@ -635,23 +635,23 @@ TEST_F(LayoutTest, HiveWithoutToolbarKeyKeepsItsNextId) {
 
 // The eight values in order; the icons depend on the Windows version.
 TEST(ButtonKeyTest, EightValuesInOrderWithIconsByWindowsVersion) {
-  KeysSnapshot saved(HKEY_LOCAL_MACHINE, {kExtensionsKey, kButtonKey});
+  TKeysSnapshot saved(HKEY_LOCAL_MACHINE, {kExtensionsKey, kButtonKey});
   const std::string base = TempBase("button");
   RemoveTree(base);
   ASSERT_TRUE(CreateDirectoryA(base.c_str(), nullptr));
   const std::string program = "C:\\Program Files\\Ovantis\\Perus\\Perus.exe";
-  struct Case {
+  struct TCase {
     const char* version;
     const char* hot;
     const char* icon;
   } cases[] = {{"win2k", ",1002", ",1001"}, {"winxp", ",1004", ",1003"}, {"win7", ",1004", ",1003"}};
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.version);
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kButtonKey);
     ASSERT_EQ(RunUnderVersion(c.version, base, "--child-button \"" + program + "\""), 0);
-    const std::optional<std::vector<RegValue>> values = KeyValues(HKEY_LOCAL_MACHINE, kButtonKey);
+    const std::optional<std::vector<TRegValue>> values = KeyValues(HKEY_LOCAL_MACHINE, kButtonKey);
     ASSERT_TRUE(values.has_value());
-    const std::vector<RegValue> expected = {
+    const std::vector<TRegValue> expected = {
         {"ButtonText", REG_SZ, Sz("Perus")},
         {"clsid", REG_SZ, Sz("{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}")},
         {"Default Visible", REG_SZ, Sz("Yes")},
@@ -676,17 +676,17 @@ TEST(ButtonKeyTest, EightValuesInOrderWithIconsByWindowsVersion) {
 // hive gets it too; ".Default" is passed over. A definition that cannot be
 // written leaves every layout alone.
 TEST(RegisterButtonTest, EveryLoadedUserHiveButDefault) {
-  KeysSnapshot machine(HKEY_LOCAL_MACHINE, {kExtensionsKey, kButtonKey});
-  KeysSnapshot user(HKEY_CURRENT_USER, {"Software\\Microsoft\\Internet Explorer", kExtensionsKey, kCmdMappingKey,
+  TKeysSnapshot machine(HKEY_LOCAL_MACHINE, {kExtensionsKey, kButtonKey});
+  TKeysSnapshot user(HKEY_CURRENT_USER, {"Software\\Microsoft\\Internet Explorer", kExtensionsKey, kCmdMappingKey,
                                         kToolbarKey});
   const std::string defaultHive = ".DEFAULT";
-  KeysSnapshot defaults(HKEY_USERS, {defaultHive + "\\Software\\Microsoft\\Internet Explorer",
+  TKeysSnapshot defaults(HKEY_USERS, {defaultHive + "\\Software\\Microsoft\\Internet Explorer",
                                      defaultHive + "\\" + kExtensionsKey, defaultHive + "\\" + kCmdMappingKey,
                                      defaultHive + "\\" + kToolbarKey});
   const std::string otherHive = "S-1-5-21-7070-7070-7070-" + std::to_string(GetCurrentProcessId());
 
-  const Record r0 = OldRecord(0);
-  Record m1 = OldRecord(1);
+  const TRecord r0 = OldRecord(0);
+  TRecord m1 = OldRecord(1);
   m1.slot = 0xFFFFFFFFu;
   const std::string before = Layout({r0, m1});
   const auto prepare = [&](HKEY root, const std::string& prefix) {

@@ -20,25 +20,25 @@ namespace {
 constexpr char kWindowsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 constexpr char kBrowserKey[] = "Software\\Microsoft\\Internet Explorer";
 
-struct RegData {
+struct TRegData {
   DWORD type = REG_SZ;
   std::string bytes;  // raw value data
 };
 
-RegData Text(const std::string& s) { return {REG_SZ, std::string(s.c_str(), s.size() + 1)}; }
-RegData Binary(const std::string& bytes) { return {REG_BINARY, bytes}; }
+TRegData Text(const std::string& s) { return {REG_SZ, std::string(s.c_str(), s.size() + 1)}; }
+TRegData Binary(const std::string& bytes) { return {REG_BINARY, bytes}; }
 
-std::optional<RegData> ReadValue(const char* keyName, const char* valueName) {
+std::optional<TRegData> ReadValue(const char* keyName, const char* valueName) {
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::nullopt;
   DWORD type = 0, size = 0;
-  std::optional<RegData> result;
+  std::optional<TRegData> result;
   if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
     std::string bytes(size, '\0');
     if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size) ==
         ERROR_SUCCESS) {
       bytes.resize(size);
-      result = RegData{type, bytes};
+      result = TRegData{type, bytes};
     }
   }
   RegCloseKey(key);
@@ -53,7 +53,7 @@ bool KeyExists(const char* keyName) {
 }
 
 // Writes (value) or deletes (nullopt) one value, creating the key if needed.
-void WriteValue(const char* keyName, const char* valueName, const std::optional<RegData>& value) {
+void WriteValue(const char* keyName, const char* valueName, const std::optional<TRegData>& value) {
   HKEY key;
   if (!value) {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
@@ -72,26 +72,26 @@ void WriteValue(const char* keyName, const char* valueName, const std::optional<
 }
 
 // Restores one value (and removes its key if the test created it) at scope end.
-class SavedValue {
+class TSavedValue {
  public:
-  SavedValue(const char* keyName, const char* valueName)
+  TSavedValue(const char* keyName, const char* valueName)
       : key_(keyName), value_(valueName), keyExisted_(KeyExists(keyName)), saved_(ReadValue(keyName, valueName)) {}
-  SavedValue(const SavedValue&) = delete;
-  SavedValue& operator=(const SavedValue&) = delete;
-  ~SavedValue() {
+  TSavedValue(const TSavedValue&) = delete;
+  TSavedValue& operator=(const TSavedValue&) = delete;
+  ~TSavedValue() {
     WriteValue(key_.c_str(), value_.c_str(), saved_);
     if (!keyExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_.c_str());
   }
-  void Set(const std::optional<RegData>& value) { WriteValue(key_.c_str(), value_.c_str(), value); }
-  const std::optional<RegData>& Saved() const { return saved_; }
+  void Set(const std::optional<TRegData>& value) { WriteValue(key_.c_str(), value_.c_str(), value); }
+  const std::optional<TRegData>& Saved() const { return saved_; }
 
  private:
   std::string key_, value_;
   bool keyExisted_;
-  std::optional<RegData> saved_;
+  std::optional<TRegData> saved_;
 };
 
-std::string SavedText(const SavedValue& v) {
+std::string SavedText(const TSavedValue& v) {
   if (!v.Saved()) return std::string();
   return std::string(v.Saved()->bytes.c_str());
 }
@@ -125,7 +125,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 // ---- Start-up: earlier installation and default destination ---------------
 
-struct StartupCase {
+struct TStartupCase {
   const char* what;
   std::optional<std::string> uninstallString;  // "{dir}" stands for the installation folder
   bool programPresent;
@@ -135,7 +135,7 @@ struct StartupCase {
   const char* expectDestination;  // "{dir}", "{pf}" (Program Files folder) or "C:"; the profile's suffix follows the last two
 };
 
-const StartupCase kStartupCases[] = {
+const TStartupCase kStartupCases[] = {
     {"no uninstall entry", std::nullopt, true, true, true, false, "{pf}"},
     {"entry left behind by an uninstallation", "\"{dir}\\remover.exe\"", false, true, true, false, "{pf}"},
     {"quoted uninstall string", "\"{dir}\\remover.exe\"", true, true, true, true, "{dir}"},
@@ -149,9 +149,9 @@ const StartupCase kStartupCases[] = {
 };
 
 TEST_F(DetectTest, StartupFindsEarlierInstallationOrDefault) {
-  SavedValue uninstall(kUninstallKey, "UninstallString");
-  SavedValue programFiles(kWindowsKey, "ProgramFilesDir");
-  SavedValue commonFiles(kWindowsKey, "CommonFilesDir");
+  TSavedValue uninstall(kUninstallKey, "UninstallString");
+  TSavedValue programFiles(kWindowsKey, "ProgramFilesDir");
+  TSavedValue commonFiles(kWindowsKey, "CommonFilesDir");
   const std::string pf = SavedText(programFiles);
   const std::string cf = SavedText(commonFiles);
   ASSERT_FALSE(pf.empty()) << "the Wine prefix has no ProgramFilesDir to start from";
@@ -159,7 +159,7 @@ TEST_F(DetectTest, StartupFindsEarlierInstallationOrDefault) {
 
   const std::string dir = base_ + "\\Installed Here";
   ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
-  for (const StartupCase& c : kStartupCases) {
+  for (const TStartupCase& c : kStartupCases) {
     SCOPED_TRACE(c.what);
     DeleteFileA((dir + kProductProgram).c_str());
     if (c.programPresent) WriteTextFile(dir + kProductProgram, "MZ");
@@ -188,11 +188,11 @@ TEST_F(DetectTest, StartupFindsEarlierInstallationOrDefault) {
 // ---- ReadUninstallString ---------------------------------------------------
 
 TEST_F(DetectTest, ReadUninstallStringStripsOneQuoteAtEachEnd) {
-  SavedValue uninstall(kUninstallKey, "UninstallString");
+  TSavedValue uninstall(kUninstallKey, "UninstallString");
   const std::string longest(260, 'x');  // with its zero byte it fills the 261-byte buffer
-  struct Case {
+  struct TCase {
     const char* what;
-    std::optional<RegData> value;
+    std::optional<TRegData> value;
     std::string expect;
   } cases[] = {
       {"quoted", Text("\"C:\\App\\remover.exe\""), "C:\\App\\remover.exe"},
@@ -207,7 +207,7 @@ TEST_F(DetectTest, ReadUninstallStringStripsOneQuoteAtEachEnd) {
       {"261 characters do not", Text(longest + "y"), ""},
       {"no value", std::nullopt, ""},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     uninstall.Set(Text("placeholder"));  // makes sure the key exists
     uninstall.Set(c.value);
@@ -221,10 +221,10 @@ TEST_F(DetectTest, ReadUninstallStringStripsOneQuoteAtEachEnd) {
 
 TEST_F(DetectTest, ReadWindowsDirPutsFolderOrDriveInFront) {
   const std::string valueName = "VozTestDir" + std::to_string(GetCurrentProcessId());
-  SavedValue probe(kWindowsKey, valueName.c_str());
-  struct Case {
+  TSavedValue probe(kWindowsKey, valueName.c_str());
+  struct TCase {
     const char* what;
-    std::optional<RegData> value;
+    std::optional<TRegData> value;
     std::string expectFront;
   } cases[] = {
       {"text value", Text("D:\\Programs"), "D:\\Programs"},
@@ -234,7 +234,7 @@ TEST_F(DetectTest, ReadWindowsDirPutsFolderOrDriveInFront) {
       {"259 characters fit", Text(std::string(259, 'p')), std::string(259, 'p')},
       {"260 characters do not", Text(std::string(260, 'p')), "C:"},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     probe.Set(c.value);
     std::string text = "\\Ovantis";
@@ -246,10 +246,10 @@ TEST_F(DetectTest, ReadWindowsDirPutsFolderOrDriveInFront) {
 // ---- GetBrowserMajorVersion ----------------------------------------------
 
 TEST_F(DetectTest, BrowserMajorVersion) {
-  SavedValue version(kBrowserKey, "Version");
-  struct Case {
+  TSavedValue version(kBrowserKey, "Version");
+  struct TCase {
     const char* what;
-    std::optional<RegData> value;
+    std::optional<TRegData> value;
     int expect;
   } cases[] = {
       {"11.0.9600", Text("11.0.9600"), 11},
@@ -262,10 +262,10 @@ TEST_F(DetectTest, BrowserMajorVersion) {
       {"too large for an integer", Text("99999999999.0"), 0},
       {"neither dot nor zero byte in the data", Binary("123"), 0},
       {"binary with a dot", Binary("6.0"), 6},
-      {"a DWORD value", RegData{REG_DWORD, std::string("\x0b\0\0\0", 4)}, 0},
+      {"a DWORD value", TRegData{REG_DWORD, std::string("\x0b\0\0\0", 4)}, 0},
       {"missing", std::nullopt, 0},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     version.Set(c.value);
     EXPECT_EQ(GetBrowserMajorVersion(), c.expect);
@@ -313,7 +313,7 @@ TEST_F(DetectTest, FileVersionFromVersionResource) {
   }
   WriteTextFile(base_ + "\\plain.txt", "no resources here");
 
-  struct Case {
+  struct TCase {
     const char* what;
     std::string path;
     bool expect;
@@ -323,7 +323,7 @@ TEST_F(DetectTest, FileVersionFromVersionResource) {
       {"text file", base_ + "\\plain.txt", false, 0, 0},
       {"missing file", base_ + "\\missing.exe", false, 0, 0},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     WORD major = 0xFFFF, minor = 0xFFFF;  // must be reset even when nothing is found
     EXPECT_EQ(GetFileVersionMS(c.path, major, minor), c.expect);
@@ -341,7 +341,7 @@ std::string CurrentYear() {
 }
 
 TEST_F(DetectTest, YearReplacesFirstPlaceholderOnly) {
-  struct Case {
+  struct TCase {
     const char* what;
     std::string text;
     std::string expect;  // "{year}" stands for the current year
@@ -353,7 +353,7 @@ TEST_F(DetectTest, YearReplacesFirstPlaceholderOnly) {
       {"three Ys only", "YYY", "YYY"},
       {"empty", "", ""},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     SetIntroTemplate(c.text);
     InitRegDetect();

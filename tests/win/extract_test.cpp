@@ -27,14 +27,14 @@ using voztest::RemoveTree;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using TBytes = std::vector<uint8_t>;
 
 // ---- Content and archives ---------------------------------------------
 
 // Deterministic content: runs of noise and runs of text, so both stored and
 // compressed blocks occur.
-Bytes MixedContent(size_t length, uint32_t seed) {
-  Bytes b(length);
+TBytes MixedContent(size_t length, uint32_t seed) {
+  TBytes b(length);
   uint32_t s = seed * 2654435761u + 1;
   const char* words[] = {"setup ", "archive ", "folder ", "Perusant ", "entry\r\n", "0123 "};
   size_t i = 0;
@@ -51,7 +51,7 @@ Bytes MixedContent(size_t length, uint32_t seed) {
   return b;
 }
 
-uint32_t Register(const Bytes& b) {
+uint32_t Register(const TBytes& b) {
   return Crc32Update(b.data(), static_cast<int32_t>(b.size()), kRegisterStart);
 }
 
@@ -60,15 +60,15 @@ constexpr uint32_t DosStamp(int year, int month, int day, int hour, int minute, 
          static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2));
 }
 
-Bytes EntryStream(const Bytes& content, int level = 6) {
+TBytes EntryStream(const TBytes& content, int level = 6) {
   TEncodeOptions options;
   options.level = level;
-  Bytes out;
+  TBytes out;
   EXPECT_TRUE(EncodeEntryStream(content.data(), content.size(), options, &out));
   return out;
 }
 
-TEntryHeader HeaderFor(const Bytes& content, const Bytes& stream, uint32_t stamp = DosStamp(2004, 3, 9, 10, 20, 30),
+TEntryHeader HeaderFor(const TBytes& content, const TBytes& stream, uint32_t stamp = DosStamp(2004, 3, 9, 10, 20, 30),
                        uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE) {
   TEntryHeader h;
   h.timeStamp = stamp;
@@ -80,7 +80,7 @@ TEntryHeader HeaderFor(const Bytes& content, const Bytes& stream, uint32_t stamp
 }
 
 // Any entry the tests need, byte by byte: unsafe names and lying headers too.
-void AppendRaw(Bytes* body, const std::string& name, const TEntryHeader& h, const Bytes& stream) {
+void AppendRaw(TBytes* body, const std::string& name, const TEntryHeader& h, const TBytes& stream) {
   body->push_back(static_cast<uint8_t>(name.size() & 0xFF));
   body->push_back(static_cast<uint8_t>(name.size() >> 8));
   body->insert(body->end(), name.begin(), name.end());
@@ -90,12 +90,12 @@ void AppendRaw(Bytes* body, const std::string& name, const TEntryHeader& h, cons
   body->insert(body->end(), stream.begin(), stream.end());
 }
 
-void AppendGood(Bytes* body, const std::string& name, const Bytes& content) {
-  const Bytes stream = EntryStream(content);
+void AppendGood(TBytes* body, const std::string& name, const TBytes& content) {
+  const TBytes stream = EntryStream(content);
   ASSERT_TRUE(AppendArchiveEntry(body, name, HeaderFor(content, stream), stream.data(), stream.size()));
 }
 
-Bytes Finish(const Bytes& body) { return FinishArchive(body, nullptr, 0); }
+TBytes Finish(const TBytes& body) { return FinishArchive(body, nullptr, 0); }
 
 // ---- Files ---------------------------------------------------------------
 
@@ -106,7 +106,7 @@ bool WriteBytes(const std::string& path, const void* data, size_t length) {
   const bool ok = WriteFile(h, data, static_cast<DWORD>(length), &done, nullptr) && done == length;
   return CloseHandle(h) && ok;
 }
-bool WriteBytes(const std::string& path, const Bytes& b) { return WriteBytes(path, b.data(), b.size()); }
+bool WriteBytes(const std::string& path, const TBytes& b) { return WriteBytes(path, b.data(), b.size()); }
 bool WriteBytes(const std::string& path, const std::string& s) { return WriteBytes(path, s.data(), s.size()); }
 
 // The file's bytes, or "<missing>".
@@ -121,7 +121,7 @@ std::string ReadBytes(const std::string& path) {
   return s;
 }
 
-std::string AsString(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string AsString(const TBytes& b) { return std::string(b.begin(), b.end()); }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -203,11 +203,11 @@ class ExtractTest : public ::testing::Test {
   }
 
   // Writes the archive and extracts it into dest (or another folder).
-  int32_t Extract(const Bytes& archive, const std::string& dest) {
+  int32_t Extract(const TBytes& archive, const std::string& dest) {
     EXPECT_TRUE(WriteBytes(archive_, archive));
     return ExtractArchive(archive_.c_str(), dest.c_str(), nullptr, RecordProgress, &g_progress);
   }
-  int32_t Extract(const Bytes& archive) { return Extract(archive, dest_); }
+  int32_t Extract(const TBytes& archive) { return Extract(archive, dest_); }
 
   voztest::TTempFolder temp_{"x"};
   std::string root_;
@@ -255,7 +255,7 @@ TEST_F(ExtractTest, ManyEntriesWithFoldersStampsAndAttributes) {
   again.timeStamp = stamps[4];
   entries.push_back(again);
 
-  Bytes archive;
+  TBytes archive;
   ASSERT_TRUE(BuildArchive(entries, TEncodeOptions(), &archive));
   ASSERT_EQ(Extract(archive), kExtractOk);
   EXPECT_FALSE(Exists(archive_));
@@ -274,7 +274,7 @@ TEST_F(ExtractTest, ManyEntriesWithFoldersStampsAndAttributes) {
 }
 
 TEST_F(ExtractTest, EmptyArchive) {
-  const Bytes archive = {0xFF, 0xFF, 0xFF, 0xFF};
+  const TBytes archive = {0xFF, 0xFF, 0xFF, 0xFF};
   ASSERT_EQ(Finish({}), archive);
   EXPECT_EQ(Extract(archive), kExtractOk);
   EXPECT_FALSE(Exists(archive_));
@@ -284,7 +284,7 @@ TEST_F(ExtractTest, EmptyArchive) {
 }
 
 TEST_F(ExtractTest, EmptyFileWithFourUninterpretedBytes) {
-  Bytes body;
+  TBytes body;
   TEntryHeader h{DosStamp(2002, 2, 2, 14, 0, 0), 0, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY, 4, kRegisterStart};
   AppendRaw(&body, "empty4.txt", h, {'J', 'U', 'N', 'K'});
   // The next entry starts right after the four bytes.
@@ -296,9 +296,9 @@ TEST_F(ExtractTest, EmptyFileWithFourUninterpretedBytes) {
 }
 
 TEST_F(ExtractTest, InvalidStampKeepsTheFileTime) {
-  Bytes body;
-  const Bytes content = {'t'};
-  const Bytes stream = EntryStream(content);
+  TBytes body;
+  const TBytes content = {'t'};
+  const TBytes stream = EntryStream(content);
   AppendRaw(&body, "undated.txt", HeaderFor(content, stream, 0 /* month 0 */, FILE_ATTRIBUTE_ARCHIVE), stream);
   ASSERT_EQ(Extract(Finish(body)), kExtractOk);
   HANDLE h = CreateFileA((dest_ + "\\undated.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
@@ -320,10 +320,10 @@ TEST_F(ExtractTest, ReplacesReadOnlyFileAndAppliesNewAttributes) {
   ASSERT_TRUE(SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(SetFileAttributesA(rw.c_str(), FILE_ATTRIBUTE_READONLY));
 
-  Bytes body;
-  const Bytes a = {'n', 'e', 'w', '1'};
-  const Bytes b = {'n', 'e', 'w', '2'};
-  Bytes sa = EntryStream(a), sb = EntryStream(b);
+  TBytes body;
+  const TBytes a = {'n', 'e', 'w', '1'};
+  const TBytes b = {'n', 'e', 'w', '2'};
+  TBytes sa = EntryStream(a), sb = EntryStream(b);
   AppendRaw(&body, "ro.txt", HeaderFor(a, sa, DosStamp(2001, 1, 1, 1, 1, 2), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), sa);
   AppendRaw(&body, "rw.txt", HeaderFor(b, sb, DosStamp(2001, 1, 1, 1, 1, 4), FILE_ATTRIBUTE_ARCHIVE), sb);
   ASSERT_EQ(Extract(Finish(body)), kExtractOk);
@@ -334,7 +334,7 @@ TEST_F(ExtractTest, ReplacesReadOnlyFileAndAppliesNewAttributes) {
 }
 
 TEST_F(ExtractTest, TrailingBackslashesOnDestinationAreIgnored) {
-  Bytes body;
+  TBytes body;
   AppendGood(&body, "x\\y.txt", {'y'});
   ASSERT_EQ(Extract(Finish(body), dest_ + "\\\\\\"), kExtractOk);
   EXPECT_EQ(ReadBytes(dest_ + "\\x\\y.txt"), "y");
@@ -342,9 +342,9 @@ TEST_F(ExtractTest, TrailingBackslashesOnDestinationAreIgnored) {
 }
 
 TEST_F(ExtractTest, BareArchiveNameComesFromCurrentDirectory) {
-  Bytes body;
+  TBytes body;
   AppendGood(&body, "bare.txt", {'b'});
-  const Bytes archive = Finish(body);
+  const TBytes archive = Finish(body);
   char saved[MAX_PATH];
   ASSERT_GT(GetCurrentDirectoryA(sizeof saved, saved), 0u);
   ASSERT_TRUE(SetCurrentDirectoryA(root_.c_str()));
@@ -369,9 +369,9 @@ TEST_F(ExtractTest, BareArchiveNameComesFromCurrentDirectory) {
 }
 
 TEST_F(ExtractTest, PasswordScramblesTheBody) {
-  Bytes body;
+  TBytes body;
   AppendGood(&body, "secret.txt", {'s'});
-  const Bytes archive = FinishArchive(body, "pass word", 9);
+  const TBytes archive = FinishArchive(body, "pass word", 9);
   ASSERT_TRUE(WriteBytes(archive_, archive));
   EXPECT_EQ(ExtractArchive(archive_.c_str(), dest_.c_str(), nullptr, nullptr), kExtractBodyChecksum);
   EXPECT_TRUE(ListTree(dest_).empty());
@@ -385,28 +385,28 @@ TEST_F(ExtractTest, PasswordScramblesTheBody) {
 TEST_F(ExtractTest, ProgressBeforeEachEntryAndAfterEachWrite) {
   // Streams made command by command, so the number of writes is known: one
   // per literal.
-  auto streamOf = [](const std::vector<Bytes>& literals, Bytes* content) {
+  auto streamOf = [](const std::vector<TBytes>& literals, TBytes* content) {
     TCommandWriter w;
     BeginCommands(&w, kMaxBlockDecoded);
-    for (const Bytes& l : literals) {
+    for (const TBytes& l : literals) {
       AddLiteral(&w, l.data(), l.size());
       content->insert(content->end(), l.begin(), l.end());
     }
     AddEnd(&w);
-    Bytes out;
+    TBytes out;
     EXPECT_TRUE(EncodeCommands(w, TEncodeOptions(), &out));
     return out;
   };
-  Bytes contentA, contentB;
-  const Bytes streamA = streamOf({MixedContent(300, 1), MixedContent(5000, 2), MixedContent(70, 3)}, &contentA);
-  const Bytes streamB = streamOf({MixedContent(1000, 4)}, &contentB);
+  TBytes contentA, contentB;
+  const TBytes streamA = streamOf({MixedContent(300, 1), MixedContent(5000, 2), MixedContent(70, 3)}, &contentA);
+  const TBytes streamB = streamOf({MixedContent(1000, 4)}, &contentB);
 
-  Bytes body;
+  TBytes body;
   AppendRaw(&body, "one\\a.bin", HeaderFor(contentA, streamA), streamA);
   const int64_t positionA = static_cast<int64_t>(body.size() - streamA.size());
   AppendRaw(&body, "b.bin", HeaderFor(contentB, streamB), streamB);
   const int64_t positionB = static_cast<int64_t>(body.size() - streamB.size());
-  const Bytes archive = Finish(body);
+  const TBytes archive = Finish(body);
   const int64_t size = static_cast<int64_t>(archive.size());
 
   ASSERT_EQ(Extract(archive), kExtractOk);
@@ -430,13 +430,13 @@ TEST_F(ExtractTest, ProgressRoundsHalvesToEven) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.archiveSize);
     const size_t wantStored = static_cast<size_t>(c.archiveSize - 4 - 30);
-    Bytes content, stream;
+    TBytes content, stream;
     for (size_t length = 0; length < wantStored && stream.size() != wantStored; ++length) {
       content = MixedContent(length, 9);
       stream = EntryStream(content, 0);
     }
     ASSERT_EQ(stream.size(), wantStored);
-    Bytes body;
+    TBytes body;
     AppendRaw(&body, "half.bin", HeaderFor(content, stream), stream);
     g_progress.clear();
     ASSERT_EQ(Extract(Finish(body)), kExtractOk);
@@ -449,14 +449,14 @@ TEST_F(ExtractTest, ProgressRoundsHalvesToEven) {
 // ---- Failures -----------------------------------------------------------------
 
 TEST_F(ExtractTest, DamagedBodyFailsBeforeAnyFile) {
-  Bytes body;
+  TBytes body;
   AppendGood(&body, "a\\first.txt", MixedContent(3000, 5));
   AppendGood(&body, "second.txt", MixedContent(20000, 6));
-  const Bytes good = Finish(body);
+  const TBytes good = Finish(body);
   const size_t positions[] = {0, 1, good.size() / 2, good.size() - 5, good.size() - 1};
   for (size_t at : positions) {
     SCOPED_TRACE(at);
-    Bytes bad = good;
+    TBytes bad = good;
     bad[at] ^= 0x40;
     g_progress.clear();
     EXPECT_EQ(Extract(bad), kExtractBodyChecksum);
@@ -465,9 +465,9 @@ TEST_F(ExtractTest, DamagedBodyFailsBeforeAnyFile) {
     EXPECT_TRUE(g_progress.empty());
   }
   // Too short for its trailer, or cut anywhere.
-  const Bytes shorts[] = {{}, {0xFF}, {0xFF, 0xFF, 0xFF}, Bytes(good.begin(), good.end() - 1),
-                          Bytes(good.begin(), good.begin() + good.size() / 2)};
-  for (const Bytes& s : shorts) {
+  const TBytes shorts[] = {{}, {0xFF}, {0xFF, 0xFF, 0xFF}, TBytes(good.begin(), good.end() - 1),
+                          TBytes(good.begin(), good.begin() + good.size() / 2)};
+  for (const TBytes& s : shorts) {
     SCOPED_TRACE(s.size());
     EXPECT_EQ(Extract(s), kExtractBodyChecksum);
     EXPECT_FALSE(Exists(archive_));
@@ -476,27 +476,27 @@ TEST_F(ExtractTest, DamagedBodyFailsBeforeAnyFile) {
 }
 
 TEST_F(ExtractTest, EntriesThatDoNotVerify) {
-  const Bytes content = MixedContent(10000, 8);
-  const Bytes stream = EntryStream(content);
+  const TBytes content = MixedContent(10000, 8);
+  const TBytes stream = EntryStream(content);
   const TEntryHeader good = HeaderFor(content, stream);
-  Bytes damagedStream = stream;
+  TBytes damagedStream = stream;
   damagedStream[stream.size() / 2] ^= 1;  // inside the block: its checksum fails
 
   struct TCase {
     const char* what;
     TEntryHeader header;
-    Bytes stream;
+    TBytes stream;
   };
   std::vector<TCase> cases;
-  auto add = [&](const char* what, auto change, Bytes s) {
+  auto add = [&](const char* what, auto change, TBytes s) {
     TEntryHeader h = good;
     change(&h);
     cases.push_back({what, h, std::move(s)});
   };
-  Bytes longer = stream;
+  TBytes longer = stream;
   longer.push_back(0);
   add("stored size larger than the stream needs", [](TEntryHeader* h) { ++h->storedSize; }, longer);
-  add("stored size smaller", [](TEntryHeader* h) { --h->storedSize; }, Bytes(stream.begin(), stream.end() - 1));
+  add("stored size smaller", [](TEntryHeader* h) { --h->storedSize; }, TBytes(stream.begin(), stream.end() - 1));
   add("content size larger", [](TEntryHeader* h) { ++h->contentSize; }, stream);
   add("content size smaller", [](TEntryHeader* h) { --h->contentSize; }, stream);
   add("checksum", [](TEntryHeader* h) { h->checksum ^= 0x100; }, stream);
@@ -509,13 +509,13 @@ TEST_F(ExtractTest, EntriesThatDoNotVerify) {
         h->storedSize = 4;
         h->checksum = 0;
       },
-      Bytes{1, 2, 3, 4});
+      TBytes{1, 2, 3, 4});
   add("empty content claimed, real stream", [](TEntryHeader* h) { h->contentSize = 0; }, stream);
 
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_NO_FATAL_FAILURE(FreshDestination());
-    Bytes body;
+    TBytes body;
     AppendGood(&body, "first.txt", {'1'});
     AppendRaw(&body, "bad\\entry.bin", c.header, c.stream);
     AppendGood(&body, "never.txt", {'n'});
@@ -527,18 +527,18 @@ TEST_F(ExtractTest, EntriesThatDoNotVerify) {
 }
 
 TEST_F(ExtractTest, EntryStructureCutByTheBodyEnd) {
-  Bytes lengthPastEnd;
+  TBytes lengthPastEnd;
   lengthPastEnd.push_back(0xE8);  // name length 1000, only 3 name bytes follow
   lengthPastEnd.push_back(0x03);
   lengthPastEnd.insert(lengthPastEnd.end(), {'a', 'b', 'c'});
-  Bytes headerCut = {3, 0, 'a', 'b', 'c', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};  // 10 header bytes of 20
-  const Bytes strayByte = {7};
-  const Bytes zeroLength = {0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 0};
-  const Bytes tails[] = {lengthPastEnd, headerCut, strayByte, zeroLength};
-  for (const Bytes& tail : tails) {
+  TBytes headerCut = {3, 0, 'a', 'b', 'c', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};  // 10 header bytes of 20
+  const TBytes strayByte = {7};
+  const TBytes zeroLength = {0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 0};
+  const TBytes tails[] = {lengthPastEnd, headerCut, strayByte, zeroLength};
+  for (const TBytes& tail : tails) {
     SCOPED_TRACE(tail.size());
     ASSERT_NO_FATAL_FAILURE(FreshDestination());
-    Bytes body;
+    TBytes body;
     AppendGood(&body, "first.txt", {'1'});
     body.insert(body.end(), tail.begin(), tail.end());
     EXPECT_EQ(Extract(Finish(body)), kExtractEntryFailed);
@@ -578,10 +578,10 @@ TEST_F(ExtractTest, UnsafeNamesCreateNothing) {
   for (const std::string& name : names) {
     SCOPED_TRACE("name \"" + name + "\"");
     ASSERT_NO_FATAL_FAILURE(FreshDestination());
-    Bytes body;
+    TBytes body;
     AppendGood(&body, "first.txt", {'1'});
-    const Bytes content = {'e', 'v', 'i', 'l'};
-    const Bytes stream = EntryStream(content);
+    const TBytes content = {'e', 'v', 'i', 'l'};
+    const TBytes stream = EntryStream(content);
     AppendRaw(&body, name, HeaderFor(content, stream), stream);
     g_progress.clear();
     EXPECT_EQ(Extract(Finish(body)), kExtractEntryFailed);
@@ -603,7 +603,7 @@ TEST_F(ExtractTest, EntryFileThatCannotBeCreated) {
     ASSERT_TRUE(WriteBytes(busy, std::string("in use")));
     HANDLE h = CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    Bytes body;
+    TBytes body;
     AppendGood(&body, "before.txt", {'b'});
     AppendGood(&body, "busy.txt", {'n', 'e', 'w'});
     EXPECT_EQ(Extract(Finish(body)), kExtractCannotCreate);
@@ -616,7 +616,7 @@ TEST_F(ExtractTest, EntryFileThatCannotBeCreated) {
   // that is an existing folder.
   {
     ASSERT_TRUE(WriteBytes(dest_ + "\\blocker", std::string("f")));
-    Bytes body;
+    TBytes body;
     AppendGood(&body, "blocker\\x.txt", {'x'});
     EXPECT_EQ(Extract(Finish(body)), kExtractCannotCreate);
     ASSERT_TRUE(CreateDirectoryA((dest_ + "\\folder").c_str(), nullptr));
@@ -629,7 +629,7 @@ TEST_F(ExtractTest, EntryFileThatCannotBeCreated) {
     ASSERT_NO_FATAL_FAILURE(FreshDestination());
     const std::string longName = "deep\\" + std::string(MAX_PATH - dest_.size() - 6, 'n');
     ASSERT_GE((dest_ + "\\" + longName).size(), size_t(MAX_PATH));
-    Bytes body;
+    TBytes body;
     AppendGood(&body, longName, {'x'});
     EXPECT_EQ(Extract(Finish(body)), kExtractCannotCreate);
     EXPECT_FALSE(Exists(archive_));
@@ -638,7 +638,7 @@ TEST_F(ExtractTest, EntryFileThatCannotBeCreated) {
 }
 
 TEST_F(ExtractTest, MissingArguments) {
-  Bytes body;
+  TBytes body;
   AppendGood(&body, "x.txt", {'x'});
   ASSERT_TRUE(WriteBytes(archive_, Finish(body)));
   EXPECT_EQ(ExtractArchive(nullptr, dest_.c_str(), nullptr, nullptr), kExtractCannotOpen);
@@ -719,7 +719,7 @@ TEST_F(LinkTest, LinkedFoldersFailTheEntry) {
     ASSERT_NO_FATAL_FAILURE(Link(outside_ + "\\" + c.target, link));
     // Wine shows a linked folder as a reparse point, as Windows does.
     EXPECT_NE(GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
-    Bytes body;
+    TBytes body;
     AppendGood(&body, "first.txt", {'1'});
     AppendGood(&body, c.entry, {'e', 'v', 'i', 'l'});
     AppendGood(&body, "never.txt", {'n'});
@@ -738,11 +738,11 @@ TEST_F(LinkTest, LinksAtAnEntrysNameAreReplacedNotFollowed) {
   ASSERT_TRUE(MakeHardLink(outside_ + "\\hard.txt", dest_ + "\\hard.txt"));
   ASSERT_NO_FATAL_FAILURE(Link(outside_ + "\\victim.txt", dest_ + "\\linked.txt"));
   ASSERT_NO_FATAL_FAILURE(Link(outside_ + "\\readonly.txt", dest_ + "\\readonly.txt"));
-  Bytes body;
+  TBytes body;
   AppendGood(&body, "hard.txt", {'n', 'e', 'w', '1'});
   AppendGood(&body, "linked.txt", {'n', 'e', 'w', '2'});
-  const Bytes content = {'n', 'e', 'w', '3'};
-  const Bytes stream = EntryStream(content);
+  const TBytes content = {'n', 'e', 'w', '3'};
+  const TBytes stream = EntryStream(content);
   AppendRaw(&body, "readonly.txt", HeaderFor(content, stream, DosStamp(2004, 3, 9, 10, 20, 30), FILE_ATTRIBUTE_ARCHIVE),
             stream);
   ASSERT_EQ(Extract(Finish(body)), kExtractOk);
@@ -775,16 +775,16 @@ TEST_F(LinkTest, WholeFilesAreNotWrittenThroughLinks) {
 // An entry that fails leaves the file it would have replaced as it was, and
 // nothing of its own.
 TEST_F(ExtractTest, FailedEntryKeepsTheFileItWouldReplace) {
-  const Bytes content = MixedContent(10000, 8);
-  const Bytes stream = EntryStream(content);
-  Bytes damaged = stream;
+  const TBytes content = MixedContent(10000, 8);
+  const TBytes stream = EntryStream(content);
+  TBytes damaged = stream;
   damaged[stream.size() / 2] ^= 1;
   TEntryHeader wrongChecksum = HeaderFor(content, stream);
   wrongChecksum.checksum ^= 1;
   struct TCase {
     const char* what;
     TEntryHeader header;
-    Bytes stream;
+    TBytes stream;
   } cases[] = {
       {"damaged stream", HeaderFor(content, stream), damaged},
       {"wrong checksum", wrongChecksum, stream},
@@ -792,7 +792,7 @@ TEST_F(ExtractTest, FailedEntryKeepsTheFileItWouldReplace) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(WriteBytes(dest_ + "\\user.txt", std::string("the user's own file")));
-    Bytes body;
+    TBytes body;
     AppendRaw(&body, "user.txt", c.header, c.stream);
     EXPECT_EQ(Extract(Finish(body)), kExtractEntryFailed);
     EXPECT_EQ(ReadBytes(dest_ + "\\user.txt"), "the user's own file");
@@ -803,11 +803,11 @@ TEST_F(ExtractTest, FailedEntryKeepsTheFileItWouldReplace) {
 // A header that declares 1 byte over a stream of 40 MiB: the extraction
 // stops at the declared size and leaves nothing.
 TEST_F(ExtractTest, EntryLongerThanDeclaredStopsThere) {
-  const Bytes big(40 << 20, 'A');
-  const Bytes stream = EntryStream(big, 0);
-  const Bytes one = {'A'};
+  const TBytes big(40 << 20, 'A');
+  const TBytes stream = EntryStream(big, 0);
+  const TBytes one = {'A'};
   TEntryHeader h = HeaderFor(one, stream);
-  Bytes body;
+  TBytes body;
   AppendGood(&body, "first.txt", {'1'});
   AppendRaw(&body, "big.bin", h, stream);
   EXPECT_EQ(Extract(Finish(body)), kExtractEntryFailed);
@@ -834,13 +834,13 @@ TEST_F(ExtractTest, FullDiskKeepsTheOldFile) {
   const std::string afterWrite = ReadBytes(folder + "\\help.exe");
 
   // The same through a patch: the reference copied twice over.
-  const Bytes reference = MixedContent(static_cast<size_t>(totalBytes), 3);
+  const TBytes reference = MixedContent(static_cast<size_t>(totalBytes), 3);
   TCommandWriter w;
   BeginCommands(&w, 64 * 1024);
   AddCopy(&w, reference.data(), 0, static_cast<uint32_t>(reference.size()));
   AddCopy(&w, reference.data(), 0, static_cast<uint32_t>(reference.size()));
   AddEnd(&w);
-  Bytes patch;
+  TBytes patch;
   ASSERT_TRUE(EncodeCommands(w, TEncodeOptions(), &patch));
   ASSERT_TRUE(WriteBytes(root_ + "\\ref.exe", reference));
   ASSERT_TRUE(WriteBytes(root_ + "\\help.pch", patch));
@@ -868,9 +868,9 @@ TEST_F(ExtractTest, FullDiskIsAnOutputError) {
 
   const std::string smallDest = driveRoot + "vozfull_" + std::to_string(GetCurrentProcessId());
   ASSERT_TRUE(CreateDirectoryA(smallDest.c_str(), nullptr));
-  Bytes body;
+  TBytes body;
   AppendGood(&body, "fits.txt", {'f'});
-  Bytes noise(static_cast<size_t>(totalBytes) * 3);
+  TBytes noise(static_cast<size_t>(totalBytes) * 3);
   uint32_t s = 1;
   for (uint8_t& b : noise) b = static_cast<uint8_t>((s = s * 1103515245u + 12345u) >> 24);
   AppendGood(&body, "sub\\toolarge.bin", noise);
@@ -896,12 +896,12 @@ class PatchTest : public ExtractTest {
     output_ = root_ + "\\help.exe";
   }
   // A patch that copies pieces of base and adds literals.
-  static Bytes MakePatch(const Bytes& base, const Bytes& tail, Bytes* expected) {
+  static TBytes MakePatch(const TBytes& base, const TBytes& tail, TBytes* expected) {
     TCommandWriter w;
     BeginCommands(&w, 64 * 1024);
     AddCopy(&w, base.data(), 100, 5000);
     expected->assign(base.begin() + 100, base.begin() + 5100);
-    const Bytes middle = MixedContent(777, 3);
+    const TBytes middle = MixedContent(777, 3);
     AddLiteral(&w, middle.data(), middle.size());
     expected->insert(expected->end(), middle.begin(), middle.end());
     AddCopy(&w, base.data(), 0, static_cast<uint32_t>(base.size()));
@@ -909,7 +909,7 @@ class PatchTest : public ExtractTest {
     AddLiteral(&w, tail.data(), tail.size());
     expected->insert(expected->end(), tail.begin(), tail.end());
     AddEnd(&w);
-    Bytes out;
+    TBytes out;
     EXPECT_TRUE(EncodeCommands(w, TEncodeOptions(), &out));
     return out;
   }
@@ -917,9 +917,9 @@ class PatchTest : public ExtractTest {
 };
 
 TEST_F(PatchTest, RebuildsTheOutput) {
-  const Bytes base = MixedContent(40000, 1);
-  Bytes expected;
-  const Bytes patch = MakePatch(base, MixedContent(100, 2), &expected);
+  const TBytes base = MixedContent(40000, 1);
+  TBytes expected;
+  const TBytes patch = MakePatch(base, MixedContent(100, 2), &expected);
   ASSERT_TRUE(WriteBytes(reference_, base));
   ASSERT_TRUE(WriteBytes(patch_, patch));
   ASSERT_TRUE(WriteBytes(output_, std::string("previous output, longer than nothing")));
@@ -930,9 +930,9 @@ TEST_F(PatchTest, RebuildsTheOutput) {
 }
 
 TEST_F(PatchTest, OutputLargerThanTheFirstBufferTakesASecondPass) {
-  const Bytes base = MixedContent(6000, 1);
-  Bytes expected;
-  const Bytes patch = MakePatch(base, MixedContent(0x40000 + 5000, 2), &expected);
+  const TBytes base = MixedContent(6000, 1);
+  TBytes expected;
+  const TBytes patch = MakePatch(base, MixedContent(0x40000 + 5000, 2), &expected);
   ASSERT_GT(expected.size(), base.size() + 0x40000);
   ASSERT_TRUE(WriteBytes(reference_, base));
   ASSERT_TRUE(WriteBytes(patch_, patch));
@@ -942,26 +942,26 @@ TEST_F(PatchTest, OutputLargerThanTheFirstBufferTakesASecondPass) {
 }
 
 TEST_F(PatchTest, FailuresLeaveTheOutputAndRemoveThePatch) {
-  const Bytes base = MixedContent(40000, 1);
-  Bytes expected;
-  const Bytes patch = MakePatch(base, MixedContent(100, 2), &expected);
-  Bytes damaged = patch;
+  const TBytes base = MixedContent(40000, 1);
+  TBytes expected;
+  const TBytes patch = MakePatch(base, MixedContent(100, 2), &expected);
+  TBytes damaged = patch;
   damaged[damaged.size() / 2] ^= 0x10;
-  Bytes wrongBase = base;
+  TBytes wrongBase = base;
   wrongBase[200] ^= 1;  // copies from it give a different output: end checksum fails
 
   struct TCase {
     const char* what;
     bool writeReference;
-    Bytes reference;
+    TBytes reference;
     bool writePatch;
-    Bytes patchBytes;
+    TBytes patchBytes;
   };
   const TCase cases[] = {
       {"missing reference", false, {}, true, patch},
       {"missing patch", true, base, false, {}},
       {"damaged patch", true, base, true, damaged},
-      {"reference too short for a copy", true, Bytes(base.begin(), base.begin() + 1000), true, patch},
+      {"reference too short for a copy", true, TBytes(base.begin(), base.begin() + 1000), true, patch},
       {"other reference", true, wrongBase, true, patch},
       {"empty patch", true, base, true, {}},
   };
@@ -1020,13 +1020,13 @@ static SIZE_T PeakWorkingSet() {
 // the output (256 MiB) goes to the file as it is decoded, so the process
 // never holds it in memory.
 TEST_F(PatchTest, MemoryDoesNotFollowWhatThePatchAsksFor) {
-  const Bytes base = MixedContent(1 << 20, 5);
+  const TBytes base = MixedContent(1 << 20, 5);
   TCommandWriter w;
   BeginCommands(&w, kMaxBlockDecoded);
   constexpr int kCopies = 256;
   for (int i = 0; i < kCopies; ++i) AddCopy(&w, base.data(), 0, static_cast<uint32_t>(base.size()));
   AddEnd(&w);
-  Bytes patch;
+  TBytes patch;
   TEncodeOptions options;
   options.level = 9;
   ASSERT_TRUE(EncodeCommands(w, options, &patch));
@@ -1044,7 +1044,7 @@ TEST_F(PatchTest, MemoryDoesNotFollowWhatThePatchAsksFor) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DWORD high = 0;
   const DWORD low = GetFileSize(h, &high);
-  Bytes tail(base.size());
+  TBytes tail(base.size());
   DWORD got = 0;
   SetFilePointer(h, -static_cast<LONG>(base.size()), nullptr, FILE_END);
   ReadFile(h, tail.data(), static_cast<DWORD>(tail.size()), &got, nullptr);

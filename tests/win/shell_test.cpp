@@ -51,22 +51,22 @@ std::string SpecialFolder(int csidl) {
 
 // ---- Access lists -----------------------------------------------------------
 
-struct Ace {
+struct TAce {
   BYTE type;
   BYTE flags;
   DWORD mask;
   std::string sid;
 };
 
-std::vector<Ace> AcesOf(PACL acl) {
-  std::vector<Ace> aces;
+std::vector<TAce> AcesOf(PACL acl) {
+  std::vector<TAce> aces;
   ACL_SIZE_INFORMATION size{};
   if (acl == nullptr || !GetAclInformation(acl, &size, sizeof(size), AclSizeInformation)) return aces;
   for (DWORD i = 0; i < size.AceCount; ++i) {
     void* raw = nullptr;
     if (!GetAce(acl, i, &raw)) continue;
     const auto* header = static_cast<ACE_HEADER*>(raw);
-    Ace ace{header->AceType, header->AceFlags, 0, ""};
+    TAce ace{header->AceType, header->AceFlags, 0, ""};
     if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
       const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(raw);
       ace.mask = allowed->Mask;
@@ -82,7 +82,7 @@ std::vector<Ace> AcesOf(PACL acl) {
 }
 
 // The folder's access list as the system reports it; false when unreadable.
-bool ReadFolderAces(const std::string& path, std::vector<Ace>& aces) {
+bool ReadFolderAces(const std::string& path, std::vector<TAce>& aces) {
   PACL acl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
@@ -94,9 +94,9 @@ bool ReadFolderAces(const std::string& path, std::vector<Ace>& aces) {
   return true;
 }
 
-std::vector<Ace> EveryoneAces(const std::vector<Ace>& aces) {
-  std::vector<Ace> found;
-  for (const Ace& a : aces) {
+std::vector<TAce> EveryoneAces(const std::vector<TAce>& aces) {
+  std::vector<TAce> found;
+  for (const TAce& a : aces) {
     if (a.sid == kEveryoneSid) found.push_back(a);
   }
   return found;
@@ -104,16 +104,16 @@ std::vector<Ace> EveryoneAces(const std::vector<Ace>& aces) {
 
 // Each folder creation CreateOpenDirectory asks for, with the access list it
 // passes (when it passes security attributes at all).
-struct FolderCall {
+struct TFolderCall {
   std::string path;
   bool withSecurity = false;
   bool attributesWellFormed = false;
-  std::vector<Ace> aces;
+  std::vector<TAce> aces;
 };
-std::vector<FolderCall> folderCalls;
+std::vector<TFolderCall> folderCalls;
 
 BOOL WINAPI RecordFolderCreation(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
-  FolderCall call;
+  TFolderCall call;
   call.path = path;
   call.withSecurity = attributes != nullptr;
   if (attributes != nullptr) {
@@ -130,12 +130,12 @@ BOOL WINAPI RecordFolderCreation(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) 
 
 // ---- A run of this program under another Windows version -------------------
 
-struct ChildReport {
+struct TChildReport {
   bool ran = false;
   std::string programsFolder;
   DWORD platformId = 0, majorVersion = 0;
   bool created = false;
-  std::vector<FolderCall> calls;  // path, withSecurity, Everyone entries only
+  std::vector<TFolderCall> calls;  // path, withSecurity, Everyone entries only
 };
 
 // Child side: start the services, create dir through the recording seam and
@@ -152,10 +152,10 @@ int RunChild(const char* report, const char* dir) {
   std::ofstream out(report);
   out << ProgramsFolder << "\n"
       << version.dwPlatformId << " " << version.dwMajorVersion << " " << (created ? 1 : 0) << "\n";
-  for (const FolderCall& call : folderCalls) {
-    std::vector<Ace> everyone = EveryoneAces(call.aces);
+  for (const TFolderCall& call : folderCalls) {
+    std::vector<TAce> everyone = EveryoneAces(call.aces);
     out << (call.withSecurity ? 1 : 0) << " " << everyone.size();
-    for (const Ace& a : everyone) out << " " << a.mask << " " << int{a.flags};
+    for (const TAce& a : everyone) out << " " << a.mask << " " << int{a.flags};
     out << " " << call.path << "\n";
   }
   DoneShortcut();
@@ -165,9 +165,9 @@ int RunChild(const char* report, const char* dir) {
 
 // Runs a copy of this program, which Wine treats as windowsVersion, in
 // child mode; the per-program version setting is removed afterwards.
-ChildReport RunUnderVersion(const std::string& windowsVersion, const std::string& scratch,
+TChildReport RunUnderVersion(const std::string& windowsVersion, const std::string& scratch,
                             const std::string& dir) {
-  ChildReport result;
+  TChildReport result;
   const std::string report = scratch + "\\" + windowsVersion + ".report";
   result.ran = voztest::RunSelfUnder(windowsVersion, scratch, "vozshell",
                                      "--child \"" + report + "\" \"" + dir + "\"") == 0;
@@ -181,10 +181,10 @@ ChildReport RunUnderVersion(const std::string& windowsVersion, const std::string
   int withSecurity = 0;
   size_t everyoneCount = 0;
   while (in >> withSecurity >> everyoneCount) {
-    FolderCall call;
+    TFolderCall call;
     call.withSecurity = withSecurity != 0;
     for (size_t i = 0; i < everyoneCount; ++i) {
-      Ace a{ACCESS_ALLOWED_ACE_TYPE, 0, 0, kEveryoneSid};
+      TAce a{ACCESS_ALLOWED_ACE_TYPE, 0, 0, kEveryoneSid};
       int flags = 0;
       in >> a.mask >> flags;
       a.flags = static_cast<BYTE>(flags);
@@ -247,7 +247,7 @@ TEST_F(ShellTest, WindowsVersionDecidesProgramsFolderAndAccessList) {
   const bool admin = IsAdministrator();
   const std::string common = SpecialFolder(CSIDL_COMMON_PROGRAMS);
   const std::string user = SpecialFolder(CSIDL_PROGRAMS);
-  struct Case {
+  struct TCase {
     const char* version;
     DWORD platformId;
     bool commonPrograms;  // for an administrator
@@ -258,10 +258,10 @@ TEST_F(ShellTest, WindowsVersionDecidesProgramsFolderAndAccessList) {
       {"win2k", VER_PLATFORM_WIN32_NT, true, true},
       {"winxp", VER_PLATFORM_WIN32_NT, true, true},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.version);
     const std::string dir = base_ + "\\" + c.version + "\\p\\q";
-    const ChildReport report = RunUnderVersion(c.version, base_, dir);
+    const TChildReport report = RunUnderVersion(c.version, base_, dir);
     ASSERT_TRUE(report.ran) << "the child run under " << c.version << " failed";
     ASSERT_EQ(report.platformId, c.platformId) << "Wine did not apply the per-program version";
     EXPECT_EQ(report.programsFolder, (c.commonPrograms && admin) ? common : user);
@@ -297,7 +297,7 @@ TEST_F(ShellTest, LinkReadsBackAsWritten) {
   const std::string links = base_ + "\\Links";
   ASSERT_TRUE(CreateDirectoryA(links.c_str(), nullptr));
 
-  struct Case {
+  struct TCase {
     const char* name;
     const char* target;  // "{b}" is the scratch folder
     WORD hotKey;
@@ -309,7 +309,7 @@ TEST_F(ShellTest, LinkReadsBackAsWritten) {
       {"Library folder with backslash", "{b}\\App\\Library\\", HOTKEYF_SHIFT << 8 | 'L', "{b}\\App\\Library"},
       {"Program in a drive root", "C:\\Tool.exe", 0, "C:\\"},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string target = Expand(c.target, base_);
     ASSERT_TRUE(CreateLink(target, links, c.name, false, c.hotKey));
@@ -490,7 +490,7 @@ TEST_F(GroupTest, DeleteGroupLinksRemovesEveryLinkAndNothingElse) {
 
 TEST_F(ShellTest, OpenDirectoryCreatesPathAndParents) {
   WriteTextFile(base_ + "\\file.txt", "x");
-  struct Case {
+  struct TCase {
     const char* what;
     const char* path;  // below the scratch folder; "" is the scratch folder itself
     bool expect;
@@ -503,7 +503,7 @@ TEST_F(ShellTest, OpenDirectoryCreatesPathAndParents) {
       {"existing part of the path", "a\\b\\d", true, {"a\\b\\d"}},
       {"below a file", "file.txt\\sub", false, {}},
   };
-  for (const Case& c : cases) {
+  for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string path = *c.path ? base_ + "\\" + c.path : base_;
     EXPECT_EQ(CreateOpenDirectory(path), c.expect);
@@ -544,24 +544,24 @@ TEST_F(ShellTest, OpenDirectoryGivesLastFolderEveryoneEntry) {
   ASSERT_EQ(folderCalls.size(), 3u);
   EXPECT_FALSE(folderCalls[0].withSecurity) << folderCalls[0].path;
   EXPECT_FALSE(folderCalls[1].withSecurity) << folderCalls[1].path;
-  const FolderCall& last = folderCalls[2];
+  const TFolderCall& last = folderCalls[2];
   EXPECT_EQ(last.path, parent + "\\q");
   ASSERT_TRUE(last.withSecurity);
   EXPECT_TRUE(last.attributesWellFormed);
 
-  const std::vector<Ace> everyone = EveryoneAces(last.aces);
+  const std::vector<TAce> everyone = EveryoneAces(last.aces);
   ASSERT_EQ(everyone.size(), 1u) << "the Everyone entry replaces whatever the parent gave Everyone";
   EXPECT_EQ(everyone[0].type, ACCESS_ALLOWED_ACE_TYPE);
   EXPECT_EQ(everyone[0].mask, kEveryoneMask);
   EXPECT_EQ(everyone[0].flags, kInheritBoth);
 
   // Every other entry of the parent is kept.
-  std::vector<Ace> parentAces;
+  std::vector<TAce> parentAces;
   ASSERT_TRUE(ReadFolderAces(parent, parentAces));
-  for (const Ace& p : parentAces) {
+  for (const TAce& p : parentAces) {
     if (p.sid == kEveryoneSid) continue;
     bool kept = false;
-    for (const Ace& a : last.aces) kept = kept || (a.sid == p.sid && a.type == p.type && a.mask == p.mask);
+    for (const TAce& a : last.aces) kept = kept || (a.sid == p.sid && a.type == p.type && a.mask == p.mask);
     EXPECT_TRUE(kept) << "parent entry for " << p.sid << " mask " << std::hex << p.mask;
   }
 }
@@ -579,10 +579,10 @@ bool SystemKeepsFolderAccessList(const std::string& scratch) {
   const std::string probe = scratch + "\\acl probe";
   const bool created = CreateDirectoryA(probe.c_str(), &attributes) != FALSE;
   LocalFree(sd);
-  std::vector<Ace> aces;
+  std::vector<TAce> aces;
   bool kept = false;
   if (created && ReadFolderAces(probe, aces)) {
-    for (const Ace& a : EveryoneAces(aces)) kept = kept || (a.mask == kEveryoneMask && a.flags == kInheritBoth);
+    for (const TAce& a : EveryoneAces(aces)) kept = kept || (a.mask == kEveryoneMask && a.flags == kInheritBoth);
   }
   RemoveDirectoryA(probe.c_str());
   return kept;
@@ -596,16 +596,16 @@ TEST_F(ShellTest, OpenDirectoryAccessListReadBackFromFolders) {
   }
   const std::string top = base_ + "\\open";
   ASSERT_TRUE(CreateOpenDirectory(top + "\\p\\q"));
-  std::vector<Ace> aces;
+  std::vector<TAce> aces;
   ASSERT_TRUE(ReadFolderAces(top + "\\p\\q", aces));
   bool found = false;
-  for (const Ace& a : EveryoneAces(aces)) {
+  for (const TAce& a : EveryoneAces(aces)) {
     found = found || (a.type == ACCESS_ALLOWED_ACE_TYPE && a.mask == kEveryoneMask && a.flags == kInheritBoth);
   }
   EXPECT_TRUE(found) << "the last folder's own Everyone entry";
   for (const std::string& folder : {top, top + "\\p"}) {
     ASSERT_TRUE(ReadFolderAces(folder, aces));
-    for (const Ace& a : EveryoneAces(aces)) EXPECT_NE(a.mask, kEveryoneMask) << folder;
+    for (const TAce& a : EveryoneAces(aces)) EXPECT_NE(a.mask, kEveryoneMask) << folder;
   }
 }
 
