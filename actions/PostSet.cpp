@@ -71,9 +71,9 @@ void SystemSleep(unsigned ms) { Sleep(ms); }
 unsigned SystemTicks() { return GetTickCount(); }
 unsigned short SystemLanguage() { return GetSystemDefaultLangID(); }
 
-PostSetSleepProc sleepProc = SystemSleep;
-PostSetTickProc tickProc = SystemTicks;
-PostSetLanguageProc languageProc = SystemLanguage;
+TPostSetSleepProc sleepProc = SystemSleep;
+TPostSetTickProc tickProc = SystemTicks;
+TPostSetLanguageProc languageProc = SystemLanguage;
 
 // ---- Helpers ------------------------------------------------------------------
 
@@ -207,9 +207,9 @@ void SettleDefaultLanguage(const std::string& destination, const std::string& in
 
 TCustomFileToSave CustomFilesToSave[1] = {{std::string(), kPreservedFile, kPreservedFileStart}};
 
-void SetPostSetSleepProc(PostSetSleepProc proc) { sleepProc = proc ? proc : SystemSleep; }
-void SetPostSetTickProc(PostSetTickProc proc) { tickProc = proc ? proc : SystemTicks; }
-void SetPostSetLanguageProc(PostSetLanguageProc proc) { languageProc = proc ? proc : SystemLanguage; }
+void SetPostSetSleepProc(TPostSetSleepProc proc) { sleepProc = proc ? proc : SystemSleep; }
+void SetPostSetTickProc(TPostSetTickProc proc) { tickProc = proc ? proc : SystemTicks; }
+void SetPostSetLanguageProc(TPostSetLanguageProc proc) { languageProc = proc ? proc : SystemLanguage; }
 
 std::string ReadMarkedFile(const std::string& path, const std::string& marker) {
   std::string content;

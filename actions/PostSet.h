@@ -78,14 +78,14 @@ inline constexpr unsigned kCacheCleanBudgetMs = 8000;
 
 // The sleep of the initial wait (Sleep), so that a test's run does not take
 // ten seconds.
-using PostSetSleepProc = void(__cdecl*)(unsigned ms);
-void SetPostSetSleepProc(PostSetSleepProc proc);
+using TPostSetSleepProc = void(__cdecl*)(unsigned ms);
+void SetPostSetSleepProc(TPostSetSleepProc proc);
 
 // The system default language identifier PickSystemLanguage reads
 // (GetSystemDefaultLangID).
-using PostSetLanguageProc = unsigned short(__cdecl*)();
-void SetPostSetLanguageProc(PostSetLanguageProc proc);
+using TPostSetLanguageProc = unsigned short(__cdecl*)();
+void SetPostSetLanguageProc(TPostSetLanguageProc proc);
 
 // The tick count CleanCache measures its budget with (GetTickCount).
-using PostSetTickProc = unsigned(__cdecl*)();
-void SetPostSetTickProc(PostSetTickProc proc);
+using TPostSetTickProc = unsigned(__cdecl*)();
+void SetPostSetTickProc(TPostSetTickProc proc);

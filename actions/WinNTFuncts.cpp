@@ -32,12 +32,12 @@ void QueryNtVersion() {
   }
 }
 
-CreateFolderProc createFolder = CreateDirectoryA;
+TCreateFolderProc createFolder = CreateDirectoryA;
 
 // The two security calls that systems before Windows 2000 lack are bound by
 // name, so the program still loads on the 9x family.
-using SetEntriesInAclAProc = DWORD(WINAPI*)(ULONG, PEXPLICIT_ACCESS_A, PACL, PACL*);
-using GetNamedSecurityInfoAProc = DWORD(WINAPI*)(LPCSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*,
+using TSetEntriesInAclAProc = DWORD(WINAPI*)(ULONG, PEXPLICIT_ACCESS_A, PACL, PACL*);
+using TGetNamedSecurityInfoAProc = DWORD(WINAPI*)(LPCSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*,
                                                  PACL*, PACL*, PSECURITY_DESCRIPTOR*);
 
 template <typename Proc>
@@ -52,7 +52,7 @@ constexpr DWORD kEveryoneMask = 0x101FF;
 DWORD RoundUp4(DWORD n) { return (n + 3u) & ~3u; }
 
 // Everything the last folder's security needs, freed on every path.
-struct OpenSecurity {
+struct TOpenSecurity {
   PSECURITY_DESCRIPTOR parentSd = nullptr;  // self-relative, from GetNamedSecurityInfoA
   HLOCAL absBlock = nullptr;                // access lists, owner and group of the absolute copy
   PACL newAcl = nullptr;                    // parent's list plus the Everyone entry
@@ -60,10 +60,10 @@ struct OpenSecurity {
   SECURITY_ATTRIBUTES attrs{};
   bool ready = false;
 
-  OpenSecurity() = default;
-  OpenSecurity(const OpenSecurity&) = delete;
-  OpenSecurity& operator=(const OpenSecurity&) = delete;
-  ~OpenSecurity() {
+  TOpenSecurity() = default;
+  TOpenSecurity(const TOpenSecurity&) = delete;
+  TOpenSecurity& operator=(const TOpenSecurity&) = delete;
+  ~TOpenSecurity() {
     if (newAcl != nullptr) LocalFree(newAcl);
     if (parentSd != nullptr) LocalFree(parentSd);
     if (absBlock != nullptr) LocalFree(absBlock);
@@ -72,8 +72,8 @@ struct OpenSecurity {
 
 // Builds the parent's access list plus an Everyone entry into sec. Any
 // failure leaves sec.ready false, and the folder gets default security.
-void MergeEveryoneEntry(const std::string& parent, SetEntriesInAclAProc setEntriesInAcl,
-                        GetNamedSecurityInfoAProc getNamedSecurityInfo, OpenSecurity& sec) {
+void MergeEveryoneEntry(const std::string& parent, TSetEntriesInAclAProc setEntriesInAcl,
+                        TGetNamedSecurityInfoAProc getNamedSecurityInfo, TOpenSecurity& sec) {
   PACL parentAcl = nullptr;
   if (getNamedSecurityInfo(parent.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                            &parentAcl, nullptr, &sec.parentSd) != ERROR_SUCCESS) {
@@ -135,11 +135,11 @@ void MergeEveryoneEntry(const std::string& parent, SetEntriesInAclAProc setEntri
   sec.ready = true;
 }
 
-void PrepareOpenSecurity(const std::string& parent, OpenSecurity& sec) {
+void PrepareOpenSecurity(const std::string& parent, TOpenSecurity& sec) {
   HMODULE lib = LoadLibraryA("advapi32.dll");
   if (lib == nullptr) return;
-  const auto setEntriesInAcl = BindProc<SetEntriesInAclAProc>(lib, "SetEntriesInAclA");
-  const auto getNamedSecurityInfo = BindProc<GetNamedSecurityInfoAProc>(lib, "GetNamedSecurityInfoA");
+  const auto setEntriesInAcl = BindProc<TSetEntriesInAclAProc>(lib, "SetEntriesInAclA");
+  const auto getNamedSecurityInfo = BindProc<TGetNamedSecurityInfoAProc>(lib, "GetNamedSecurityInfoA");
   if (setEntriesInAcl != nullptr && getNamedSecurityInfo != nullptr) {
     MergeEveryoneEntry(parent, setEntriesInAcl, getNamedSecurityInfo, sec);
   }
@@ -150,7 +150,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 }  // namespace
 
-void SetCreateFolderProc(CreateFolderProc proc) { createFolder = proc != nullptr ? proc : CreateDirectoryA; }
+void SetCreateFolderProc(TCreateFolderProc proc) { createFolder = proc != nullptr ? proc : CreateDirectoryA; }
 
 void InitWinNTFuncts() { QueryNtVersion(); }
 
@@ -189,7 +189,7 @@ bool CreateOpenDirectory(const std::string& path) {
   copy[length] = '\0';
 
   if (ntVersion.dwOSVersionInfoSize == 0) QueryNtVersion();
-  OpenSecurity sec;
+  TOpenSecurity sec;
   if (ntVersion.dwPlatformId == VER_PLATFORM_WIN32_NT && ntVersion.dwMajorVersion >= 5 && lastSeparator < length) {
     // The parent is the copy cut at its last backslash; a drive root keeps
     // it, since "C:" alone would name the drive's current folder.

@@ -42,5 +42,5 @@ bool CreateOpenDirectory(const std::string& path);
 // (CreateDirectoryA). Wine accepts the access list given at creation but does
 // not keep it, so a test reads the security attributes here instead of from
 // the folder.
-using CreateFolderProc = BOOL(WINAPI*)(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
-void SetCreateFolderProc(CreateFolderProc proc);
+using TCreateFolderProc = BOOL(WINAPI*)(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
+void SetCreateFolderProc(TCreateFolderProc proc);

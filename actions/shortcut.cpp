@@ -24,23 +24,23 @@ constexpr int kIdCommonPrograms = 23;  // CSIDL_COMMON_PROGRAMS
 constexpr LONG kNotifyUpdateDir = 0x1000;
 
 // Balances a successful CoInitialize (S_FALSE included) on every path.
-struct ComScope {
+struct TComScope {
   HRESULT hr;
-  ComScope() : hr(CoInitialize(nullptr)) {}
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-  ~ComScope() {
+  TComScope() : hr(CoInitialize(nullptr)) {}
+  TComScope(const TComScope&) = delete;
+  TComScope& operator=(const TComScope&) = delete;
+  ~TComScope() {
     if (SUCCEEDED(hr)) CoUninitialize();
   }
 };
 
 template <typename T>
-struct ComRef {
+struct TComRef {
   T* p = nullptr;
-  ComRef() = default;
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  ~ComRef() {
+  TComRef() = default;
+  TComRef(const TComRef&) = delete;
+  TComRef& operator=(const TComRef&) = delete;
+  ~TComRef() {
     if (p != nullptr) p->Release();
   }
 };
@@ -100,9 +100,9 @@ bool CreateLink(const std::string& target, const std::string& folder, const std:
   const std::string linkFile = folder + "\\" + name + ".lnk";
   if (HasZeroByte(target) || HasZeroByte(linkFile)) return false;
 
-  ComScope com;
+  TComScope com;
   if (FAILED(com.hr)) return false;
-  ComRef<IShellLinkA> link;
+  TComRef<IShellLinkA> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                               reinterpret_cast<void**>(&link.p)))) {
     return false;
@@ -115,7 +115,7 @@ bool CreateLink(const std::string& target, const std::string& folder, const std:
   if (FAILED(link.p->SetWorkingDirectory(LinkWorkingDirectory(target).c_str()))) return false;
   if (hotKey != 0 && FAILED(link.p->SetHotkey(hotKey))) return false;
 
-  ComRef<IPersistFile> file;
+  TComRef<IPersistFile> file;
   if (FAILED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p)))) return false;
 
   WCHAR wideName[MAX_PATH];

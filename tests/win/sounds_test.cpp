@@ -27,16 +27,16 @@ struct TCall {
 };
 
 // The recording of fakewinmm.dll (or fakewinmm_part.dll).
-class FakeLibrary {
+class TFakeLibrary {
   public:
-    explicit FakeLibrary(const char* name) : module_(LoadLibraryA(name)) {
+    explicit TFakeLibrary(const char* name) : module_(LoadLibraryA(name)) {
         if (!module_) return;
         reset_ = reinterpret_cast<TFakeMmReset>(reinterpret_cast<void*>(GetProcAddress(module_, "FakeMmReset")));
         count_ = reinterpret_cast<TFakeMmCallCount>(
             reinterpret_cast<void*>(GetProcAddress(module_, "FakeMmCallCount")));
         at_ = reinterpret_cast<TFakeMmCallAt>(reinterpret_cast<void*>(GetProcAddress(module_, "FakeMmCallAt")));
     }
-    ~FakeLibrary() {
+    ~TFakeLibrary() {
         if (module_) FreeLibrary(module_);
     }
     bool Ready() const { return reset_ && count_ && at_; }
@@ -109,7 +109,7 @@ class SoundsTest : public ::testing::Test {
         if (!MusicFile.empty()) DeleteFileA(MusicFile.c_str());
         MusicFile.clear();
     }
-    FakeLibrary fake{"fakewinmm.dll"};
+    TFakeLibrary fake{"fakewinmm.dll"};
 };
 
 TEST_F(SoundsTest, BindsTheLibraryByNameAndEveryEntryIsOptional) {
@@ -175,7 +175,7 @@ TEST_F(SoundsTest, LevelsBecomeVolumeWords) {
 }
 
 TEST_F(SoundsTest, MissingEntriesSilenceTheirFeaturesOnly) {
-    FakeLibrary part("fakewinmm_part.dll");
+    TFakeLibrary part("fakewinmm_part.dll");
     ASSERT_TRUE(part.Ready());
     InitSoundsModule("fakewinmm_part.dll");
     part.Reset(2);
