@@ -43,170 +43,169 @@ constexpr char kDefaultHive[] = ".default";
 constexpr DWORD kHiveNameChars = 261;
 
 uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
 }
 
 void PutLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
 }
 
 bool IsXpOrLater() {
-  OSVERSIONINFOA version{};
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!GetVersionExA(&version)) return false;
-  return version.dwMajorVersion > 5 || (version.dwMajorVersion == 5 && version.dwMinorVersion >= 1);
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version)) return false;
+    return version.dwMajorVersion > 5 || (version.dwMajorVersion == 5 && version.dwMinorVersion >= 1);
 }
 
 bool SetText(HKEY key, const char* name, const std::string& text) {
-  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
 }
 
 // Reads a value of exactly four bytes; type may be null.
 bool ReadDword(HKEY key, const char* name, DWORD* type, uint32_t& value) {
-  uint8_t bytes[4] = {};
-  DWORD size = sizeof bytes;
-  if (RegQueryValueExA(key, name, nullptr, type, bytes, &size) != ERROR_SUCCESS || size != sizeof bytes)
-    return false;
-  value = GetLe32(bytes);
-  return true;
+    uint8_t bytes[4] = {};
+    DWORD size = sizeof bytes;
+    if (RegQueryValueExA(key, name, nullptr, type, bytes, &size) != ERROR_SUCCESS || size != sizeof bytes) return false;
+    value = GetLe32(bytes);
+    return true;
 }
 
 bool WriteDword(HKEY key, const char* name, DWORD type, uint32_t value) {
-  uint8_t bytes[4];
-  PutLe32(bytes, value);
-  return RegSetValueExA(key, name, 0, type, bytes, sizeof bytes) == ERROR_SUCCESS;
+    uint8_t bytes[4];
+    PutLe32(bytes, value);
+    return RegSetValueExA(key, name, 0, type, bytes, sizeof bytes) == ERROR_SUCCESS;
 }
 
 // The button's command id in this hive, allocated from "NextId" when the
 // hive has none yet; 0 when there is none and none can be allocated.
 uint32_t ButtonCommandId(HKEY hiveRoot) {
-  HKEY mapping;
-  if (RegOpenKeyExA(hiveRoot, kCmdMappingKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &mapping) != ERROR_SUCCESS)
-    return 0;
-  uint32_t id = 0;
-  if (!ReadDword(mapping, kButtonClassId, nullptr, id)) {
-    id = 0;
-    DWORD nextType = 0;
-    uint32_t next = 0;
-    // A NextId of 0 (or one that would wrap) allocates nothing usable: the
-    // hive keeps its mapping as it is.
-    if (ReadDword(mapping, kNextIdValue, &nextType, next) && next != 0 && next != 0xFFFFFFFFu) {
-      if (WriteDword(mapping, kNextIdValue, nextType, next + 1) &&
-          WriteDword(mapping, kButtonClassId, REG_DWORD, next))
-        id = next;
+    HKEY mapping;
+    if (RegOpenKeyExA(hiveRoot, kCmdMappingKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &mapping) != ERROR_SUCCESS)
+        return 0;
+    uint32_t id = 0;
+    if (!ReadDword(mapping, kButtonClassId, nullptr, id)) {
+        id = 0;
+        DWORD nextType = 0;
+        uint32_t next = 0;
+        // A NextId of 0 (or one that would wrap) allocates nothing usable: the
+        // hive keeps its mapping as it is.
+        if (ReadDword(mapping, kNextIdValue, &nextType, next) && next != 0 && next != 0xFFFFFFFFu) {
+            if (WriteDword(mapping, kNextIdValue, nextType, next + 1) &&
+                WriteDword(mapping, kButtonClassId, REG_DWORD, next))
+                id = next;
+        }
     }
-  }
-  RegCloseKey(mapping);
-  return id;
+    RegCloseKey(mapping);
+    return id;
 }
 
 void InsertIntoLayout(HKEY toolbar, DWORD type, DWORD size, uint32_t commandId) {
-  const DWORD count = (size - kLayoutHeader) / kRecordSize;
-  std::vector<uint8_t> layout(size + kRecordSize);
-  DWORD readType = 0, readSize = size;
-  if (RegQueryValueExA(toolbar, kLayoutValue, nullptr, &readType, layout.data(), &readSize) != ERROR_SUCCESS ||
-      readType != type || readSize != size)
-    return;
+    const DWORD count = (size - kLayoutHeader) / kRecordSize;
+    std::vector<uint8_t> layout(size + kRecordSize);
+    DWORD readType = 0, readSize = size;
+    if (RegQueryValueExA(toolbar, kLayoutValue, nullptr, &readType, layout.data(), &readSize) != ERROR_SUCCESS ||
+        readType != type || readSize != size)
+        return;
 
-  bool haveMark = false;
-  DWORD mark = 0;
-  for (DWORD i = 0; i < count; ++i) {
-    const uint8_t* record = layout.data() + kLayoutHeader + i * kRecordSize;
-    if (!haveMark && GetLe32(record + kSlotOffset) == kInsertAfterSlot) {
-      haveMark = true;
-      mark = i;
+    bool haveMark = false;
+    DWORD mark = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        const uint8_t* record = layout.data() + kLayoutHeader + i * kRecordSize;
+        if (!haveMark && GetLe32(record + kSlotOffset) == kInsertAfterSlot) {
+            haveMark = true;
+            mark = i;
+        }
+        if (GetLe32(record + kCommandOffset) == commandId) return;  // already there
     }
-    if (GetLe32(record + kCommandOffset) == commandId) return;  // already there
-  }
 
-  const DWORD at = haveMark ? mark + 1 : count;
-  uint8_t* slot = layout.data() + kLayoutHeader + at * kRecordSize;
-  std::memmove(slot + kRecordSize, slot, (count - at) * kRecordSize);
-  PutLe32(slot + kSlotOffset, commandId);
-  std::memcpy(slot + kGuidOffset, kLayoutGuid, sizeof kLayoutGuid);
-  PutLe32(slot + kCommandOffset, commandId);
-  PutLe32(slot + kFlagsOffset, kNewButtonFlags);
-  /* result ignored: a layout that cannot be written stays as it was */
-  (void)RegSetValueExA(toolbar, kLayoutValue, 0, type, layout.data(), size + kRecordSize);
+    const DWORD at = haveMark ? mark + 1 : count;
+    uint8_t* slot = layout.data() + kLayoutHeader + at * kRecordSize;
+    std::memmove(slot + kRecordSize, slot, (count - at) * kRecordSize);
+    PutLe32(slot + kSlotOffset, commandId);
+    std::memcpy(slot + kGuidOffset, kLayoutGuid, sizeof kLayoutGuid);
+    PutLe32(slot + kCommandOffset, commandId);
+    PutLe32(slot + kFlagsOffset, kNewButtonFlags);
+    /* result ignored: a layout that cannot be written stays as it was */
+    (void)RegSetValueExA(toolbar, kLayoutValue, 0, type, layout.data(), size + kRecordSize);
 }
 
 bool IsDefaultHive(const char* name) {
-  for (size_t i = 0;; ++i) {
-    char a = name[i], b = kDefaultHive[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (a != b) return false;
-    if (a == '\0') return true;
-  }
+    for (size_t i = 0;; ++i) {
+        char a = name[i], b = kDefaultHive[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (a != b) return false;
+        if (a == '\0') return true;
+    }
 }
 
 }  // namespace
 
 bool WriteButtonKey(const std::string& mainProgramPath) {
-  // A zero byte inside would store a different, shorter path.
-  if (mainProgramPath.find('\0') != std::string::npos) return false;
-  HKEY key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kButtonKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS)
-    return false;
-  const bool xp = IsXpOrLater();
-  const std::string hotIcon = mainProgramPath + (xp ? ",1004" : ",1002");
-  const std::string icon = mainProgramPath + (xp ? ",1003" : ",1001");
-  const struct {
-    const char* name;
-    std::string data;
-  } values[] = {
-      {"ButtonText", kButtonText},
-      {"clsid", kRunProgramClassId},
-      {"Default Visible", "Yes"},
-      {"Exec", mainProgramPath},
-      {"HotIcon", hotIcon},
-      {"Icon", icon},
-      {"MenuStatusBar", kButtonStatusText},
-      {"MenuText", kButtonMenuText},
-  };
-  bool ok = true;
-  for (const auto& v : values) ok = SetText(key, v.name, v.data) && ok;
-  RegCloseKey(key);
-  return ok;
+    // A zero byte inside would store a different, shorter path.
+    if (mainProgramPath.find('\0') != std::string::npos) return false;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kButtonKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const bool xp = IsXpOrLater();
+    const std::string hotIcon = mainProgramPath + (xp ? ",1004" : ",1002");
+    const std::string icon = mainProgramPath + (xp ? ",1003" : ",1001");
+    const struct {
+        const char* name;
+        std::string data;
+    } values[] = {
+        {"ButtonText", kButtonText},
+        {"clsid", kRunProgramClassId},
+        {"Default Visible", "Yes"},
+        {"Exec", mainProgramPath},
+        {"HotIcon", hotIcon},
+        {"Icon", icon},
+        {"MenuStatusBar", kButtonStatusText},
+        {"MenuText", kButtonMenuText},
+    };
+    bool ok = true;
+    for (const auto& v : values) ok = SetText(key, v.name, v.data) && ok;
+    RegCloseKey(key);
+    return ok;
 }
 
 void AddButtonToLayout(HKEY hiveRoot) {
-  HKEY toolbar;
-  if (RegOpenKeyExA(hiveRoot, kToolbarKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &toolbar) != ERROR_SUCCESS) return;
-  DWORD type = 0, size = 0;
-  // A layout shorter than its header would make the record count wrap.
-  if (RegQueryValueExA(toolbar, kLayoutValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-      type == REG_BINARY && size >= kLayoutHeader && size <= kMaxLayoutSize &&
-      (size - kLayoutHeader) % kRecordSize == 0) {
-    const uint32_t commandId = ButtonCommandId(hiveRoot);
-    if (commandId != 0) InsertIntoLayout(toolbar, type, size, commandId);
-  }
-  RegCloseKey(toolbar);
+    HKEY toolbar;
+    if (RegOpenKeyExA(hiveRoot, kToolbarKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &toolbar) != ERROR_SUCCESS) return;
+    DWORD type = 0, size = 0;
+    // A layout shorter than its header would make the record count wrap.
+    if (RegQueryValueExA(toolbar, kLayoutValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+        type == REG_BINARY && size >= kLayoutHeader && size <= kMaxLayoutSize &&
+        (size - kLayoutHeader) % kRecordSize == 0) {
+        const uint32_t commandId = ButtonCommandId(hiveRoot);
+        if (commandId != 0) InsertIntoLayout(toolbar, type, size, commandId);
+    }
+    RegCloseKey(toolbar);
 }
 
 bool RegisterBrowserButton(const std::string& mainProgramPath) {
-  if (!WriteButtonKey(mainProgramPath)) return false;
-  AddButtonToLayout(HKEY_CURRENT_USER);
-  // The current user shows up here again under its security id; that
-  // visit finds the button in place and changes nothing.
-  for (DWORD index = 0;; ++index) {
-    char name[kHiveNameChars];
-    DWORD nameChars = kHiveNameChars;
-    const LONG answer = RegEnumKeyExA(HKEY_USERS, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
-    if (answer == ERROR_MORE_DATA) continue;  // a name too long to hold: not a hive we can name
-    if (answer != ERROR_SUCCESS) break;
-    if (IsDefaultHive(name)) continue;
-    HKEY hive;
-    if (RegOpenKeyExA(HKEY_USERS, name, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS, &hive) ==
-        ERROR_SUCCESS) {
-      AddButtonToLayout(hive);
-      RegCloseKey(hive);
+    if (!WriteButtonKey(mainProgramPath)) return false;
+    AddButtonToLayout(HKEY_CURRENT_USER);
+    // The current user shows up here again under its security id; that
+    // visit finds the button in place and changes nothing.
+    for (DWORD index = 0;; ++index) {
+        char name[kHiveNameChars];
+        DWORD nameChars = kHiveNameChars;
+        const LONG answer = RegEnumKeyExA(HKEY_USERS, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+        if (answer == ERROR_MORE_DATA) continue;  // a name too long to hold: not a hive we can name
+        if (answer != ERROR_SUCCESS) break;
+        if (IsDefaultHive(name)) continue;
+        HKEY hive;
+        if (RegOpenKeyExA(HKEY_USERS, name, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS, &hive) ==
+            ERROR_SUCCESS) {
+            AddButtonToLayout(hive);
+            RegCloseKey(hive);
+        }
     }
-  }
-  return true;
+    return true;
 }

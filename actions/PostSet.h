@@ -23,9 +23,9 @@
 // genuine file of this kind begins with (compared case-sensitively).
 // Content is empty until PreserveCustomFiles finds such a file.
 struct TCustomFileToSave {
-  std::string Content;
-  std::string FileName;
-  std::string Marker;
+    std::string Content;
+    std::string FileName;
+    std::string Marker;
 };
 
 // The product's preserved files (one entry per product); their Content is

@@ -44,8 +44,7 @@ void DeleteGroupLinks(const std::string& group);
 // CreateLink(target, ProgramsFolder + "\" + group, name, notify, hotKey);
 // an empty group puts the link in ProgramsFolder itself. False when
 // ProgramsFolder is empty.
-bool CreateGroupShortcut(const std::string& group, const std::string& name, const std::string& target,
-                         WORD hotKey);
+bool CreateGroupShortcut(const std::string& group, const std::string& name, const std::string& target, WORD hotKey);
 
 // CreateLink(target, DesktopFolder, name, no notification, hotKey); false
 // when DesktopFolder is empty.

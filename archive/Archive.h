@@ -56,5 +56,4 @@ bool ExtractPayload(const std::string& destination, TPumpProc pump);
 
 // ExtractPayload with the program file given: ExtractPayload passes its own
 // module file name. Tests use it to feed crafted setup files.
-bool ExtractPayloadFrom(const std::string& programPath, const std::string& destination,
-                        TPumpProc pump);
+bool ExtractPayloadFrom(const std::string& programPath, const std::string& destination, TPumpProc pump);

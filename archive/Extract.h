@@ -65,5 +65,4 @@ int32_t ExtractArchive(const char* archivePath, const char* destination, const c
 // outputPath, so memory holds the reference and the patch, whatever size the
 // patch asks for (outputs stop at 2 GiB); outputPath is replaced only by a
 // verified result. The patch file is deleted in every case.
-bool ApplyPatchFile(const std::string& referencePath, const std::string& outputPath,
-                    const std::string& patchPath);
+bool ApplyPatchFile(const std::string& referencePath, const std::string& outputPath, const std::string& patchPath);

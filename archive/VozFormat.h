@@ -10,8 +10,8 @@
 // reads, is little-endian; these are the project's readers for them.
 inline uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
 }
 
 // ---- Blocks -------------------------------------------------------------
@@ -26,10 +26,10 @@ constexpr int32_t kMaxBlockStored = 0x200400;   // 2,098,176 stored bytes
 constexpr int32_t kInflateArenaSize = 0x20001;  // zlib's allocations come from here first
 
 struct TBlockHeader {
-  uint8_t method;
-  int32_t decodedLength;
-  int32_t storedLength;
-  uint32_t checksum;  // register over the stored bytes
+    uint8_t method;
+    int32_t decodedLength;
+    int32_t storedLength;
+    uint32_t checksum;  // register over the stored bytes
 };
 
 // Little-endian packing of the 13 header bytes.
@@ -50,14 +50,10 @@ constexpr uint8_t kCmdLiteralLast = 0x23;
 constexpr int CopyOffsetWidth(uint8_t cmd) { return ((cmd & 0x0F) >> 2) + 1; }
 constexpr int CommandLengthWidth(uint8_t cmd) { return (cmd & 3) + 1; }
 // Smallest field width (1..4) that holds v.
-constexpr int FieldWidthFor(uint32_t v) {
-  return v <= 0xFFu ? 1 : v <= 0xFFFFu ? 2 : v <= 0xFFFFFFu ? 3 : 4;
-}
-constexpr uint8_t LiteralCommand(int lengthWidth) {
-  return static_cast<uint8_t>(kCmdLiteralFirst + (lengthWidth - 1));
-}
+constexpr int FieldWidthFor(uint32_t v) { return v <= 0xFFu ? 1 : v <= 0xFFFFu ? 2 : v <= 0xFFFFFFu ? 3 : 4; }
+constexpr uint8_t LiteralCommand(int lengthWidth) { return static_cast<uint8_t>(kCmdLiteralFirst + (lengthWidth - 1)); }
 constexpr uint8_t CopyCommand(int offsetWidth, int lengthWidth) {
-  return static_cast<uint8_t>(kCmdCopyFirst + ((offsetWidth - 1) << 2) + (lengthWidth - 1));
+    return static_cast<uint8_t>(kCmdCopyFirst + ((offsetWidth - 1) << 2) + (lengthWidth - 1));
 }
 
 // Every checksum of the format is a CRC-32 register started here and stored
@@ -66,8 +62,8 @@ constexpr uint32_t kRegisterStart = 0xFFFFFFFFu;
 
 // ---- Decoder result codes -----------------------------------------------
 constexpr int32_t kDecodeOk = 0;
-constexpr int32_t kDecodeMalformed = -1;       // short or malformed stream
-constexpr int32_t kDecodeBadCommand = -2;      // invalid command, negative copy field
+constexpr int32_t kDecodeMalformed = -1;   // short or malformed stream
+constexpr int32_t kDecodeBadCommand = -2;  // invalid command, negative copy field
 constexpr int32_t kDecodeCopyOutsideBase = -3;
 constexpr int32_t kDecodeEndChecksum = -4;
 constexpr int32_t kDecodeOutputTooSmall = -5;  // memory decoder only
@@ -82,11 +78,11 @@ constexpr uint32_t kMaxNameLength = 65535;
 constexpr uint32_t kMaxEntrySize = 0x7FFFFFFFu;  // sizes are below 2^31
 
 struct TEntryHeader {
-  uint32_t timeStamp;    // DOS date (high 16) and time (low 16), local time
-  uint32_t contentSize;  // decoded bytes
-  uint32_t attributes;   // Windows attribute bits
-  uint32_t storedSize;   // bytes of the entry stream
-  uint32_t checksum;     // register over the decoded content
+    uint32_t timeStamp;    // DOS date (high 16) and time (low 16), local time
+    uint32_t contentSize;  // decoded bytes
+    uint32_t attributes;   // Windows attribute bits
+    uint32_t storedSize;   // bytes of the entry stream
+    uint32_t checksum;     // register over the decoded content
 };
 
 void PackEntryHeader(const TEntryHeader& h, uint8_t out[kEntryHeaderSize]);
@@ -125,17 +121,17 @@ constexpr int32_t kUnscrambleChunk = 12596;
 //   extracts, so such an entry could never be written.
 // A "." in the middle ("a\.\b") is dropped by Windows and harmless.
 enum class TEntryNameProblem {
-  None,
-  Empty,
-  Absolute,
-  Colon,
-  ForbiddenCharacter,
-  EmptyComponent,
-  ParentComponent,
-  FolderItself,
-  TrailingDotOrBlank,
-  DeviceName,
-  SetupTempFile,
+    None,
+    Empty,
+    Absolute,
+    Colon,
+    ForbiddenCharacter,
+    EmptyComponent,
+    ParentComponent,
+    FolderItself,
+    TrailingDotOrBlank,
+    DeviceName,
+    SetupTempFile,
 };
 TEntryNameProblem CheckEntryName(const char* name, size_t length);
 // One line for a message: why such a name is refused.

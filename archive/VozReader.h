@@ -54,15 +54,14 @@ constexpr uint32_t kLocateChunk = 65536;
 
 // Reads up to count bytes at offset into buffer. Returns the bytes read,
 // fewer only at the end of the file, or -1 on an input error.
-typedef int64_t(VOZ_CDECL* TSourceReadProc)(uint64_t offset, void* buffer, uint32_t count,
-                                             void* user);
+typedef int64_t(VOZ_CDECL* TSourceReadProc)(uint64_t offset, void* buffer, uint32_t count, void* user);
 
 // Where the archive lies in a file.
 struct TArchiveSpan {
-  uint64_t start = 0;       // first byte after the marker; 0 without one
-  uint64_t end = 0;         // the file's size, or where its certificate table starts
-  bool hasMarker = false;
-  bool signedFile = false;  // end was set by a certificate table
+    uint64_t start = 0;  // first byte after the marker; 0 without one
+    uint64_t end = 0;    // the file's size, or where its certificate table starts
+    bool hasMarker = false;
+    bool signedFile = false;  // end was set by a certificate table
 };
 
 // The marker as setup files carry it: kMarkerLowerCase with a..z made upper
@@ -76,9 +75,9 @@ int64_t FindMarker(const uint8_t* data, size_t length, const std::string& marker
 
 // What the PE headers of a file say about its certificate table.
 struct TCertificateTable {
-  uint64_t offset = 0;      // file offset of the table
-  uint64_t size = 0;
-  uint64_t headersEnd = 0;  // file offset just past the security directory entry
+    uint64_t offset = 0;  // file offset of the table
+    uint64_t size = 0;
+    uint64_t headersEnd = 0;  // file offset just past the security directory entry
 };
 
 // Reads the DOS header, the PE signature, the file header and the optional
@@ -87,8 +86,8 @@ struct TCertificateTable {
 // optional header is large enough, the directory count covers it) and name a
 // table of non-zero offset and size. False when anything is missing or does
 // not add up; *inputError tells an input error apart.
-bool ReadCertificateTable(TSourceReadProc read, void* user, uint64_t fileSize,
-                          TCertificateTable* table, bool* inputError);
+bool ReadCertificateTable(TSourceReadProc read, void* user, uint64_t fileSize, TCertificateTable* table,
+                          bool* inputError);
 
 // ReadCertificateTable over the first headLength bytes of a file in memory.
 bool FindCertificateTable(const uint8_t* head, size_t headLength, TCertificateTable* table);
@@ -107,15 +106,14 @@ typedef void(VOZ_CDECL* TSearchChunkProc)(void* user);
 // an input error, or when a read of the search returns fewer bytes than the
 // file's size promised (a file that shrank or a failing device: going on
 // could step back forever).
-bool LocateArchive(TSourceReadProc read, void* user, uint64_t fileSize, const std::string& marker,
-                   TArchiveSpan* span, TSearchChunkProc onChunk = nullptr);
+bool LocateArchive(TSourceReadProc read, void* user, uint64_t fileSize, const std::string& marker, TArchiveSpan* span,
+                   TSearchChunkProc onChunk = nullptr);
 
 // ---- The body --------------------------------------------------------------
 
 // Receives count unscrambled body bytes that belong at offset (relative to
 // the archive's start); false on an output error.
-typedef bool(VOZ_CDECL* TBodyWriteBackProc)(uint64_t offset, const void* buffer, uint32_t count,
-                                             void* user);
+typedef bool(VOZ_CDECL* TBodyWriteBackProc)(uint64_t offset, const void* buffer, uint32_t count, void* user);
 
 // Unscrambles the archive's body (offsets from the archive's start, so the
 // adapter adds where the archive lies), in chunks of kUnscrambleChunk,
@@ -126,8 +124,8 @@ typedef bool(VOZ_CDECL* TBodyWriteBackProc)(uint64_t offset, const void* buffer,
 // Returns 0, -3 (a read that fails or ends early, a failing write-back) or
 // -5. An archive shorter than its trailer gives -5; bytes missing from a
 // short trailer count as zero.
-int32_t CheckArchiveBody(TSourceReadProc read, TBodyWriteBackProc writeBack, void* user,
-                         uint64_t archiveLength, const char* password);
+int32_t CheckArchiveBody(TSourceReadProc read, TBodyWriteBackProc writeBack, void* user, uint64_t archiveLength,
+                         const char* password);
 
 // ---- The entries -------------------------------------------------------------
 
@@ -136,60 +134,60 @@ int32_t CheckArchiveBody(TSourceReadProc read, TBodyWriteBackProc writeBack, voi
 typedef int64_t(VOZ_CDECL* TBodyReadProc)(void* buffer, uint32_t count, void* user);
 
 struct TEntryInfo {
-  std::string name;
-  TEntryHeader header;
-  uint64_t streamOffset;  // where its stream starts, from the archive's start
+    std::string name;
+    TEntryHeader header;
+    uint64_t streamOffset;  // where its stream starts, from the archive's start
 };
 
 // Why the walk stopped at an entry (None for 0 and for a visitor's code).
 enum class TEntryFault {
-  None,
-  InputError,       // -3: the read callback failed
-  OutputError,      // -3: the visitor's write failed
-  HeaderPastEnd,    // the name length, name or header runs past the body's end
-  EmptyName,        // a name length of 0
-  StreamPastEnd,    // the stored size runs past the body's end
-  NameRefused,      // CheckEntryName refuses the name: see nameProblem
-  TooMuchContent,   // the stream decodes to more than the content size
-  DoesNotDecode,    // the decoder failed: see decodeCode
-  StoredSize,       // the stream ended before its stored size
-  ContentSize,      // fewer bytes than the content size
-  ContentChecksum,  // the register over the content differs
+    None,
+    InputError,       // -3: the read callback failed
+    OutputError,      // -3: the visitor's write failed
+    HeaderPastEnd,    // the name length, name or header runs past the body's end
+    EmptyName,        // a name length of 0
+    StreamPastEnd,    // the stored size runs past the body's end
+    NameRefused,      // CheckEntryName refuses the name: see nameProblem
+    TooMuchContent,   // the stream decodes to more than the content size
+    DoesNotDecode,    // the decoder failed: see decodeCode
+    StoredSize,       // the stream ended before its stored size
+    ContentSize,      // fewer bytes than the content size
+    ContentChecksum,  // the register over the content differs
 };
 // One line for a message ("the content checksum does not match").
 const char* EntryFaultText(TEntryFault fault);
 
 // What the walk does with each entry. Callbacks get user.
 struct TEntryVisitor {
-  // True: every entry is decoded and verified, and a name that
-  // CheckEntryName refuses fails the entry (-6) before begin is called.
-  // False: entries are only read past (listing), whatever their names.
-  bool decode = true;
-  // Called once the entry's name and header are read and its stream fits
-  // the body. Returns 0, or a code that ends the walk (before anything of
-  // the entry is decoded). May be null.
-  int32_t(VOZ_CDECL* begin)(const TEntryInfo& entry, void* user) = nullptr;
-  // Decoded bytes, never past the content size: called once per write of
-  // the decoder, count 0 when that write lay wholly past it. False on an
-  // output error: the decoder then gets no more input. May be null.
-  bool(VOZ_CDECL* write)(const void* data, int32_t count, void* user) = nullptr;
-  // The entry decoded and verified (or was read past). Returns 0 or a code
-  // that ends the walk. May be null.
-  int32_t(VOZ_CDECL* finish)(const TEntryInfo& entry, void* user) = nullptr;
-  // The entry failed after begin returned 0 (its output is to go). May be null.
-  void(VOZ_CDECL* abandon)(const TEntryInfo& entry, void* user) = nullptr;
-  void* user = nullptr;
+    // True: every entry is decoded and verified, and a name that
+    // CheckEntryName refuses fails the entry (-6) before begin is called.
+    // False: entries are only read past (listing), whatever their names.
+    bool decode = true;
+    // Called once the entry's name and header are read and its stream fits
+    // the body. Returns 0, or a code that ends the walk (before anything of
+    // the entry is decoded). May be null.
+    int32_t(VOZ_CDECL* begin)(const TEntryInfo& entry, void* user) = nullptr;
+    // Decoded bytes, never past the content size: called once per write of
+    // the decoder, count 0 when that write lay wholly past it. False on an
+    // output error: the decoder then gets no more input. May be null.
+    bool(VOZ_CDECL* write)(const void* data, int32_t count, void* user) = nullptr;
+    // The entry decoded and verified (or was read past). Returns 0 or a code
+    // that ends the walk. May be null.
+    int32_t(VOZ_CDECL* finish)(const TEntryInfo& entry, void* user) = nullptr;
+    // The entry failed after begin returned 0 (its output is to go). May be null.
+    void(VOZ_CDECL* abandon)(const TEntryInfo& entry, void* user) = nullptr;
+    void* user = nullptr;
 };
 
 struct TWalkResult {
-  int32_t code = kExtractOk;
-  TEntryFault fault = TEntryFault::None;
-  TEntryNameProblem nameProblem = TEntryNameProblem::None;  // with NameRefused
-  int32_t decodeCode = kDecodeOk;  // with DoesNotDecode: -1..-4
-  std::string name;                // the entry it stopped at, once its name was read
-  TEntryHeader header = {};        // and its header, once that was read
-  uint64_t entries = 0;            // entries finished
-  uint64_t contentBytes = 0;       // their content sizes added
+    int32_t code = kExtractOk;
+    TEntryFault fault = TEntryFault::None;
+    TEntryNameProblem nameProblem = TEntryNameProblem::None;  // with NameRefused
+    int32_t decodeCode = kDecodeOk;                           // with DoesNotDecode: -1..-4
+    std::string name;                                         // the entry it stopped at, once its name was read
+    TEntryHeader header = {};                                 // and its header, once that was read
+    uint64_t entries = 0;                                     // entries finished
+    uint64_t contentBytes = 0;                                // their content sizes added
 };
 
 // Walks the plain body of bodyLength bytes (the archive less its trailer),
@@ -202,8 +200,7 @@ struct TWalkResult {
 // the stream is read past. The first failure ends the walk: its code,
 // fault and entry name are in the result. The empty body is a walk over no
 // entries.
-TWalkResult WalkArchiveEntries(TBodyReadProc read, void* readUser, uint64_t bodyLength,
-                               const TEntryVisitor& visitor);
+TWalkResult WalkArchiveEntries(TBodyReadProc read, void* readUser, uint64_t bodyLength, const TEntryVisitor& visitor);
 
 // ---- Patch outputs -----------------------------------------------------------
 

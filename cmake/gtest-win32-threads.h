@@ -11,18 +11,18 @@ namespace testing {
 namespace internal {
 
 class Notification {
- public:
-  Notification() : notified_(false) {}
-  Notification(const Notification&) = delete;
-  Notification& operator=(const Notification&) = delete;
-  void Notify() { notified_.store(true); }
-  void WaitForNotification() {
-    while (!notified_.load()) {
+  public:
+    Notification() : notified_(false) {}
+    Notification(const Notification&) = delete;
+    Notification& operator=(const Notification&) = delete;
+    void Notify() { notified_.store(true); }
+    void WaitForNotification() {
+        while (!notified_.load()) {
+        }
     }
-  }
 
- private:
-  std::atomic<bool> notified_;
+  private:
+    std::atomic<bool> notified_;
 };
 
 }  // namespace internal

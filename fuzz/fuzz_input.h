@@ -22,18 +22,18 @@ inline uint16_t FuzzU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | 
 // stream come back in separate heap blocks of their exact sizes, so
 // that the sanitizer sees a read past either one.
 struct TFuzzParts {
-  std::vector<uint8_t> base;
-  std::vector<uint8_t> stream;
+    std::vector<uint8_t> base;
+    std::vector<uint8_t> stream;
 };
 
 inline TFuzzParts SplitFuzzInput(const uint8_t* data, size_t size, size_t header) {
-  TFuzzParts parts;
-  if (size < header) return parts;
-  size_t baseLength = FuzzU16(data + header - 2);
-  if (baseLength > size - header) baseLength = size - header;
-  parts.base.assign(data + header, data + header + baseLength);
-  parts.stream.assign(data + header + baseLength, data + size);
-  parts.base.shrink_to_fit();
-  parts.stream.shrink_to_fit();
-  return parts;
+    TFuzzParts parts;
+    if (size < header) return parts;
+    size_t baseLength = FuzzU16(data + header - 2);
+    if (baseLength > size - header) baseLength = size - header;
+    parts.base.assign(data + header, data + header + baseLength);
+    parts.stream.assign(data + header + baseLength, data + size);
+    parts.base.shrink_to_fit();
+    parts.stream.shrink_to_fit();
+    return parts;
 }

@@ -100,15 +100,12 @@ void HandleMusicNotify(WPARAM code, HWND notifyWindow) {
     SendMci(std::string("play ") + kMciAlias + " notify ", notifyWindow);
 }
 
-void CloseMusic() {
-    SendMci(std::string("close ") + kMciAlias, nullptr);
-}
+void CloseMusic() { SendMci(std::string("close ") + kMciAlias, nullptr); }
 
 bool WriteMemoryToFile(const void* data, size_t length, const std::string& path) {
     if (!PathFitsAnsiCall(path)) return false;
     if (length > 0 && !data) return false;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
     const char* next = static_cast<const char*>(data);

@@ -22,8 +22,7 @@
 using TPlaySoundProc = BOOL(WINAPI*)(LPCSTR sound, HMODULE module, DWORD flags);
 using TMidiOutSetVolumeProc = MMRESULT(WINAPI*)(HMIDIOUT device, DWORD volume);
 using TMidiOutGetNumDevsProc = UINT(WINAPI*)();
-using TMciSendProc = MCIERROR(WINAPI*)(LPCSTR command, LPSTR returnString, UINT returnLength,
-                                       HWND callback);
+using TMciSendProc = MCIERROR(WINAPI*)(LPCSTR command, LPSTR returnString, UINT returnLength, HWND callback);
 
 // Bound by InitSoundsModule ("PlaySoundA", "midiOutSetVolume",
 // "midiOutGetNumDevs"); empty when missing and after DoneSoundsModule.

@@ -114,35 +114,34 @@ WORD FinishHotKeyCode(int index) {
 
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-        case WM_INITDIALOG:
-            InitFinishPage(page);
-            return TRUE;
-        case WM_TIMER:
-            RollDownStep(page);
-            return TRUE;
-        case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-                case IDOK:
-                    ApplyOptions(page);
-                    break;
-                case IDC_FIN_HOTKEY:
-                    EnableWindow(GetDlgItem(page, IDC_FIN_HOTKEY_LIST), IsTicked(page, IDC_FIN_HOTKEY));
-                    break;
-                case IDC_FIN_TEXT:
-                    if (HIWORD(wParam) == EN_SETFOCUS)
-                        PostMessageA(GetDlgItem(page, IDC_FIN_TEXT), EM_SETSEL, 0, 0);
-                    break;
-                default:
-                    break;
-            }
-            return TRUE;
-        case WM_CLOSE:
-            // The close box leaves everything as the installation left it.
-            KillTimer(page, kRollDownTimerId);
-            EndDialog(page, 1);
-            return TRUE;
+    case WM_INITDIALOG:
+        InitFinishPage(page);
+        return TRUE;
+    case WM_TIMER:
+        RollDownStep(page);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            ApplyOptions(page);
+            break;
+        case IDC_FIN_HOTKEY:
+            EnableWindow(GetDlgItem(page, IDC_FIN_HOTKEY_LIST), IsTicked(page, IDC_FIN_HOTKEY));
+            break;
+        case IDC_FIN_TEXT:
+            if (HIWORD(wParam) == EN_SETFOCUS) PostMessageA(GetDlgItem(page, IDC_FIN_TEXT), EM_SETSEL, 0, 0);
+            break;
         default:
-            return FALSE;
+            break;
+        }
+        return TRUE;
+    case WM_CLOSE:
+        // The close box leaves everything as the installation left it.
+        KillTimer(page, kRollDownTimerId);
+        EndDialog(page, 1);
+        return TRUE;
+    default:
+        return FALSE;
     }
 }
 

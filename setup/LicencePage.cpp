@@ -25,35 +25,34 @@ void InitLicencePage(HWND page) {
 
 INT_PTR CALLBACK LicencePageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-        case WM_INITDIALOG:
-            InitLicencePage(page);
-            return TRUE;  // the dialog manager focuses the agreement, the first tab stop
-        case WM_TIMER:
-            // One shot: whichever tick comes first starts the music once.
-            KillTimer(page, kMusicTimerId);
-            StartMusic(MainWindow, StatusWindow);
-            return TRUE;
-        case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-                case IDOK:
-                    EndDialog(page, 1);
-                    break;
-                case IDCANCEL:
-                    EndDialog(page, 0);
-                    break;
-                case IDC_LICENCE_TEXT:
-                    // Tabbing into the agreement would select all of it.
-                    if (HIWORD(wParam) == EN_SETFOCUS)
-                        PostMessageA(GetDlgItem(page, IDC_LICENCE_TEXT), EM_SETSEL, 0, 0);
-                    break;
-                default:
-                    break;
-            }
-            return TRUE;
-        case WM_CLOSE:
+    case WM_INITDIALOG:
+        InitLicencePage(page);
+        return TRUE;  // the dialog manager focuses the agreement, the first tab stop
+    case WM_TIMER:
+        // One shot: whichever tick comes first starts the music once.
+        KillTimer(page, kMusicTimerId);
+        StartMusic(MainWindow, StatusWindow);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            EndDialog(page, 1);
+            break;
+        case IDCANCEL:
             EndDialog(page, 0);
-            return TRUE;
+            break;
+        case IDC_LICENCE_TEXT:
+            // Tabbing into the agreement would select all of it.
+            if (HIWORD(wParam) == EN_SETFOCUS) PostMessageA(GetDlgItem(page, IDC_LICENCE_TEXT), EM_SETSEL, 0, 0);
+            break;
         default:
-            return FALSE;
+            break;
+        }
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(page, 0);
+        return TRUE;
+    default:
+        return FALSE;
     }
 }

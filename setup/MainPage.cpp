@@ -67,8 +67,7 @@ void InitMainPage(HWND page) {
             SetDlgItemTextA(page, IDC_MAIN_BROWSER_NOTE, kBrowserVersionNote);
         RECT r{};
         GetWindowRect(page, &r);
-        SetWindowPos(page, nullptr, 0, 0, r.right - r.left, r.bottom - r.top + kNoteGrowth,
-                     SWP_NOZORDER | SWP_NOMOVE);
+        SetWindowPos(page, nullptr, 0, 0, r.right - r.left, r.bottom - r.top + kNoteGrowth, SWP_NOZORDER | SWP_NOMOVE);
         SetTimer(page, kBlinkTimerId, kBlinkStepMs, nullptr);
     }
 
@@ -132,45 +131,42 @@ void BlinkStep(HWND page) {
 
 void SetDiskFreeSpaceProc(TDiskFreeSpaceProc proc) { DiskFreeSpaceProc = proc ? proc : GetDiskFreeSpaceA; }
 
-void SetBrowserVersionProc(TBrowserVersionProc proc) {
-    BrowserVersionProc = proc ? proc : GetBrowserMajorVersion;
-}
+void SetBrowserVersionProc(TBrowserVersionProc proc) { BrowserVersionProc = proc ? proc : GetBrowserMajorVersion; }
 
 INT_PTR CALLBACK MainPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-        case WM_INITDIALOG:
-            InitMainPage(page);
-            return TRUE;
-        case WM_TIMER:
-            if (wParam == kRollUpTimerId)
-                RollUpStep(page);
-            else
-                BlinkStep(page);
-            return TRUE;
-        case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-                case IDC_MAIN_START:
-                    StartInstallation(page);
-                    break;
-                case IDC_MAIN_BROWSE:
-                    BrowseForDestination(page);
-                    break;
-                case IDC_MAIN_CANCEL:
-                    ConfirmExit(page);
-                    break;
-                case IDC_MAIN_INTRO:
-                    if (HIWORD(wParam) == EN_SETFOCUS)
-                        PostMessageA(GetDlgItem(page, IDC_MAIN_INTRO), EM_SETSEL, 0, 0);
-                    break;
-                default:
-                    break;  // the Escape key's IDCANCEL among them: it does not leave the setup
-            }
-            return TRUE;
-        case WM_CLOSE:
+    case WM_INITDIALOG:
+        InitMainPage(page);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == kRollUpTimerId)
+            RollUpStep(page);
+        else
+            BlinkStep(page);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_MAIN_START:
+            StartInstallation(page);
+            break;
+        case IDC_MAIN_BROWSE:
+            BrowseForDestination(page);
+            break;
+        case IDC_MAIN_CANCEL:
             ConfirmExit(page);
-            return TRUE;
+            break;
+        case IDC_MAIN_INTRO:
+            if (HIWORD(wParam) == EN_SETFOCUS) PostMessageA(GetDlgItem(page, IDC_MAIN_INTRO), EM_SETSEL, 0, 0);
+            break;
         default:
-            return FALSE;
+            break;  // the Escape key's IDCANCEL among them: it does not leave the setup
+        }
+        return TRUE;
+    case WM_CLOSE:
+        ConfirmExit(page);
+        return TRUE;
+    default:
+        return FALSE;
     }
 }
 

@@ -173,8 +173,7 @@ HWND FindTopWindow(const char* className, const char* titlePrefix) {
 
 void WaitForPresentation() {
     const DWORD start = GetTickCount();
-    while ((SlideTimer != 0 || ProgressTimer != 0) && GetTickCount() - start < kPresentationBoundMs)
-        PumpMessages();
+    while ((SlideTimer != 0 || ProgressTimer != 0) && GetTickCount() - start < kPresentationBoundMs) PumpMessages();
     Sleep(kPauseMs);
 }
 

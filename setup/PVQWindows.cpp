@@ -58,7 +58,7 @@ class TDoubleRounding {
 #if defined(__i386__)
     unsigned short saved_ = 0;
 
-public:
+  public:
     TDoubleRounding() {
         __asm__ __volatile__("fnstcw %0" : "=m"(saved_) : : "memory");
         unsigned short doubleOnly = static_cast<unsigned short>((saved_ & ~0x0300u) | 0x0200u);
@@ -325,8 +325,8 @@ HWND CreateMainWindow(const char* className, const char* title) {
     // tile also paints the background itself (see MainWndProc).
     BackgroundTile = background;
     return CreateWindowExA(0, className, title, WS_POPUP | WS_VISIBLE | WS_DISABLED | WS_CLIPCHILDREN, 0, 0,
-                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
-                           instance, nullptr);
+                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, instance,
+                           nullptr);
 }
 
 bool TileBitmap(HDC dc, HBITMAP tile, const RECT& area) {
@@ -483,9 +483,7 @@ INT_PTR RunPage(HINSTANCE instance, int dialogId, DLGPROC pageProc) {
     return result;
 }
 
-void SetSystemParametersProc(TSystemParametersProc proc) {
-    SystemParametersProc = proc ? proc : SystemParametersInfoA;
-}
+void SetSystemParametersProc(TSystemParametersProc proc) { SystemParametersProc = proc ? proc : SystemParametersInfoA; }
 
 void CenterWindow(HWND window) {
     RECT d{};
@@ -500,8 +498,7 @@ void CenterWindow(HWND window) {
 }
 
 void ConfirmExit(HWND page) {
-    if (MessageBoxA(page, kConfirmExitText, kConfirmExitCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
-        IDYES)
+    if (MessageBoxA(page, kConfirmExitText, kConfirmExitCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
         EndDialog(page, 0);
 }
 

@@ -11,16 +11,15 @@
 #include <windows.h>
 
 static BOOL WINAPI LeadByteOfCodePage(UINT codePage, BYTE testChar) {
-  CPINFO info;
-  int i;
-  if (!GetCPInfo(codePage, &info)) return FALSE;
-  /* Pairs of inclusive ranges, ended by a pair of zeros. */
-  for (i = 0; i + 1 < MAX_LEADBYTES && (info.LeadByte[i] != 0 || info.LeadByte[i + 1] != 0); i += 2) {
-    if (testChar >= info.LeadByte[i] && testChar <= info.LeadByte[i + 1]) return TRUE;
-  }
-  return FALSE;
+    CPINFO info;
+    int i;
+    if (!GetCPInfo(codePage, &info)) return FALSE;
+    /* Pairs of inclusive ranges, ended by a pair of zeros. */
+    for (i = 0; i + 1 < MAX_LEADBYTES && (info.LeadByte[i] != 0 || info.LeadByte[i + 1] != 0); i += 2) {
+        if (testChar >= info.LeadByte[i] && testChar <= info.LeadByte[i + 1]) return TRUE;
+    }
+    return FALSE;
 }
 
 /* The import slot, under the name the import library would give it. */
-BOOL(WINAPI* const WinFloorIsDBCSLeadByteEx)(UINT, BYTE) __asm__("__imp__IsDBCSLeadByteEx@8") =
-    LeadByteOfCodePage;
+BOOL(WINAPI* const WinFloorIsDBCSLeadByteEx)(UINT, BYTE) __asm__("__imp__IsDBCSLeadByteEx@8") = LeadByteOfCodePage;

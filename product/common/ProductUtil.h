@@ -27,8 +27,7 @@ bool WriteFileBytes(const std::string& path, const std::string& data);
 
 // A REG_SZ or REG_EXPAND_SZ value of at most maxChars characters (without
 // the terminating zero); false when absent, of another type or too long.
-bool ReadRegistryText(HKEY root, const char* key, const char* value, size_t maxChars,
-                      std::string* text);
+bool ReadRegistryText(HKEY root, const char* key, const char* value, size_t maxChars, std::string* text);
 
 // The folder an installed product was installed to, from its uninstall
 // entry ("UninstallString" names the uninstaller in that folder, in

@@ -28,7 +28,7 @@
 
 namespace {
 
-constexpr int kMinRun = 4;                  // shorter runs of letters are noise
+constexpr int kMinRun = 4;  // shorter runs of letters are noise
 constexpr DWORD kChunk = 16 * 1024;
 
 bool IsTextByte(unsigned char c) { return (c >= 0x20 && c < 0x7F) || c >= 0xA0 || c == '\t'; }
@@ -36,12 +36,12 @@ bool IsTextByte(unsigned char c) { return (c >= 0x20 && c < 0x7F) || c >= 0xA0 |
 // Copies a zero-terminated text into a caller's buffer of size bytes,
 // cutting it short when needed; the result is the length copied.
 int CopyOut(const char* text, char* out, int size) {
-  if (!out || size <= 0) return 0;
-  int length = static_cast<int>(strlen(text));
-  if (length >= size) length = size - 1;
-  memcpy(out, text, static_cast<size_t>(length));
-  out[length] = '\0';
-  return length;
+    if (!out || size <= 0) return 0;
+    int length = static_cast<int>(strlen(text));
+    if (length >= size) length = size - 1;
+    memcpy(out, text, static_cast<size_t>(length));
+    out[length] = '\0';
+    return length;
 }
 
 }  // namespace
@@ -51,9 +51,9 @@ extern "C" {
 // The reader's description and its document extensions (separated by ";").
 // Returns 1; the texts are cut to the buffers' sizes.
 __declspec(dllexport) int __cdecl ReaderInfo(char* name, int nameSize, char* extensions, int extensionsSize) {
-  CopyOut(READER_NAME, name, nameSize);
-  CopyOut(READER_EXTENSIONS, extensions, extensionsSize);
-  return 1;
+    CopyOut(READER_NAME, name, nameSize);
+    CopyOut(READER_EXTENSIONS, extensions, extensionsSize);
+    return 1;
 }
 
 // The runs of readable characters of the document at path (at least four
@@ -61,58 +61,58 @@ __declspec(dllexport) int __cdecl ReaderInfo(char* name, int nameSize, char* ext
 // zero-terminated when size > 0). Returns the length written, or -1 when
 // the file cannot be opened or read.
 __declspec(dllexport) int __cdecl ExtractText(const char* path, char* out, int size) {
-  if (!path || !out || size <= 0) return -1;
-  out[0] = '\0';
-  HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return -1;
-  static_assert(kMinRun < 8, "the pending run fits its buffer");
-  unsigned char chunk[kChunk];
-  char pending[kMinRun];  // the start of a run not yet known to be long enough
-  int pendingLength = 0;
-  int written = 0;
-  bool inRun = false;
-  bool failed = false;
-  const int room = size - 1;
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(f, chunk, kChunk, &got, nullptr)) {
-      failed = true;
-      break;
+    if (!path || !out || size <= 0) return -1;
+    out[0] = '\0';
+    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return -1;
+    static_assert(kMinRun < 8, "the pending run fits its buffer");
+    unsigned char chunk[kChunk];
+    char pending[kMinRun];  // the start of a run not yet known to be long enough
+    int pendingLength = 0;
+    int written = 0;
+    bool inRun = false;
+    bool failed = false;
+    const int room = size - 1;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(f, chunk, kChunk, &got, nullptr)) {
+            failed = true;
+            break;
+        }
+        if (got == 0) break;
+        for (DWORD i = 0; i < got && written < room; ++i) {
+            unsigned char c = chunk[i];
+            if (!IsTextByte(c)) {
+                inRun = false;
+                pendingLength = 0;
+                continue;
+            }
+            if (inRun) {
+                out[written++] = static_cast<char>(c);
+                continue;
+            }
+            pending[pendingLength++] = static_cast<char>(c);
+            if (pendingLength == kMinRun) {
+                if (written > 0 && written < room) out[written++] = ' ';
+                for (int k = 0; k < kMinRun && written < room; ++k) out[written++] = pending[k];
+                pendingLength = 0;
+                inRun = true;
+            }
+        }
+        if (written >= room) break;
     }
-    if (got == 0) break;
-    for (DWORD i = 0; i < got && written < room; ++i) {
-      unsigned char c = chunk[i];
-      if (!IsTextByte(c)) {
-        inRun = false;
-        pendingLength = 0;
-        continue;
-      }
-      if (inRun) {
-        out[written++] = static_cast<char>(c);
-        continue;
-      }
-      pending[pendingLength++] = static_cast<char>(c);
-      if (pendingLength == kMinRun) {
-        if (written > 0 && written < room) out[written++] = ' ';
-        for (int k = 0; k < kMinRun && written < room; ++k) out[written++] = pending[k];
-        pendingLength = 0;
-        inRun = true;
-      }
-    }
-    if (written >= room) break;
-  }
-  CloseHandle(f);
-  out[written] = '\0';
-  return failed ? -1 : written;
+    CloseHandle(f);
+    out[written] = '\0';
+    return failed ? -1 : written;
 }
 
 }  // extern "C"
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason != DLL_PROCESS_ATTACH) return TRUE;
-  OSVERSIONINFOA version{};
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!GetVersionExA(&version)) return FALSE;
-  return version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 5;
+    if (reason != DLL_PROCESS_ATTACH) return TRUE;
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version)) return FALSE;
+    return version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 5;
 }

@@ -26,8 +26,7 @@ namespace VozProfileDetail {
 template <std::size_t N>
 consteval std::array<unsigned char, N - 1> Complement(const char (&text)[N]) {
     std::array<unsigned char, N - 1> out{};
-    for (std::size_t i = 0; i + 1 < N; ++i)
-        out[i] = static_cast<unsigned char>(~static_cast<unsigned char>(text[i]));
+    for (std::size_t i = 0; i + 1 < N; ++i) out[i] = static_cast<unsigned char>(~static_cast<unsigned char>(text[i]));
     return out;
 }
 }  // namespace VozProfileDetail
@@ -54,7 +53,8 @@ inline constexpr char kMusicFileName[] = "_vtsetup.mid";
 inline constexpr unsigned kMusicSize = 3785;
 // Name of the settings section in the product's INI file (seven characters,
 // the same in both products), stored complemented.
-inline constexpr std::array<unsigned char, 7> kSettingsSectionStored = VozProfileDetail::Complement(PRODUCT_SETTINGS_SECTION);
+inline constexpr std::array<unsigned char, 7> kSettingsSectionStored =
+    VozProfileDetail::Complement(PRODUCT_SETTINGS_SECTION);
 inline constexpr char kOptionsSection[] = "Options";
 
 // Placeholder in kIntroText that the start-up code replaces with the year.
@@ -68,12 +68,12 @@ inline constexpr int kHotKeyEntryCount = 12;
 inline constexpr char kProductRunningMessage[] =
     "Unable to proceed while " PRODUCT_FULL_NAME " is running. Please, close " PRODUCT_FULL_NAME
     " and run this setup program, again.";
-inline constexpr char kWindowsVersionMessage[] =
-    VOZ_PROFILE_TRADEMARK_NAME " requires MS Windows 98 or later editions to function. Please, consider the "
+inline constexpr char kWindowsVersionMessage[] = VOZ_PROFILE_TRADEMARK_NAME
+    " requires MS Windows 98 or later editions to function. Please, consider the "
     "possibility to install this product under a later version of MS Windows.\r\n\r\n"
     "The setup program will now discontinue.";
-inline constexpr char kColourDepthMessage[] =
-    VOZ_PROFILE_TRADEMARK_NAME " has been designed to function on systems which have a color depth of more "
+inline constexpr char kColourDepthMessage[] = VOZ_PROFILE_TRADEMARK_NAME
+    " has been designed to function on systems which have a color depth of more "
     "than 256 colors.\r\n\r\n"
     "Please, consider the possibility to increase your current display color depth by setting it to at least "
     "16 bits per a pixel; recommended is, a 32-bit (\"true color\") mode. The setup will now proceed, but some "
@@ -83,12 +83,14 @@ inline constexpr char kColourDepthMessage[] =
 // folder error is kFolderErrorStart + folder + kFolderErrorEnd.
 inline constexpr char kDiskSpaceQuestion[] =
     "There is not enough disk space on the destination drive (recommended is at least 16MB). This may cause "
-    "errors while installing or running " VOZ_PROFILE_DISK_SPACE_NAME ".\r\rWould you, nevertheless, wish to "
+    "errors while installing or running " VOZ_PROFILE_DISK_SPACE_NAME
+    ".\r\rWould you, nevertheless, wish to "
     "proceed now?";
 inline constexpr char kFolderErrorStart[] = "The setup was unable to create the destination folder\r\"";
 inline constexpr char kFolderErrorEnd[] =
     "\"\r\rMake sure that the full path to the folder is valid and that you have permission to create and "
-    "modify files in it. Under " VOZ_PROFILE_FOLDER_ERROR_WINDOWS " it is recommended that you logon as "
+    "modify files in it. Under " VOZ_PROFILE_FOLDER_ERROR_WINDOWS
+    " it is recommended that you logon as "
     "\"Administrator\" and run this program, again.";
 
 // Exit confirmation of the pages.
@@ -101,5 +103,4 @@ inline constexpr char kConfirmExitCaption[] = "Exit Setup";
 //     VOZ_REQUIRE_FEATURE(kHasBrowserButton);
 // so that the other product's build cannot compile it. The VOZ_FEATURE_...
 // macros of ProductFacts.h carry the same flags for the preprocessor (#if).
-#define VOZ_REQUIRE_FEATURE(flag) \
-    static_assert((flag), #flag " is not part of the " PRODUCT_FULL_NAME " build")
+#define VOZ_REQUIRE_FEATURE(flag) static_assert((flag), #flag " is not part of the " PRODUCT_FULL_NAME " build")

@@ -17,16 +17,16 @@
 #define IDB_SLIDE_COUNT 6
 
 // ---- Icons (numbered) ---------------------------------------------------
-#define IDI_DESTINATION 2       // main page, beside the destination group
-#define IDI_SETUP 3             // setup package
-#define IDI_INFO 4              // main page introduction, finish page
-#define IDI_LICENCE 5           // licence page
-#define IDI_FOLDER 1001         // folder browser: sub-folders
-#define IDI_PRODUCT_FOLDER 1002 // folder browser: the product folder entry
-#define IDI_OPEN_FOLDER 1003    // folder browser: folders on the path
+#define IDI_DESTINATION 2        // main page, beside the destination group
+#define IDI_SETUP 3              // setup package
+#define IDI_INFO 4               // main page introduction, finish page
+#define IDI_LICENCE 5            // licence page
+#define IDI_FOLDER 1001          // folder browser: sub-folders
+#define IDI_PRODUCT_FOLDER 1002  // folder browser: the product folder entry
+#define IDI_OPEN_FOLDER 1003     // folder browser: folders on the path
 #define IDI_DRIVE_CDROM 1101
 #define IDI_DRIVE_REMOVABLE 1102
-#define IDI_DRIVE_FIXED 1103    // fixed disks and RAM disks
+#define IDI_DRIVE_FIXED 1103  // fixed disks and RAM disks
 #define IDI_DRIVE_NETWORK 1104
 
 // ---- Controls -----------------------------------------------------------

@@ -36,8 +36,8 @@ const char kAddedLabelTail[] = "\" will be added):";
 const char kPlainLabel[] = "Destination f&older:";
 
 HICON LoadSmallIcon(int id) {
-    return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16,
-                                         LR_SHARED));
+    return static_cast<HICON>(
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_SHARED));
 }
 
 bool SameAscii(const std::string& a, const std::string& b) {
@@ -91,8 +91,8 @@ std::string ComboText(HWND combo, int index) {
 }
 
 void AddListEntry(HWND list, const std::string& text, LONG_PTR data) {
-    const LRESULT index = SendMessageA(list, LB_INSERTSTRING, static_cast<WPARAM>(-1),
-                                       reinterpret_cast<LPARAM>(text.c_str()));
+    const LRESULT index =
+        SendMessageA(list, LB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
     if (index >= 0) SendMessageA(list, LB_SETITEMDATA, index, static_cast<LPARAM>(data));
 }
 
@@ -154,7 +154,7 @@ void ChooseDrive(HWND dialog) {
     const std::string entry = selected >= 0 ? ComboText(combo, selected) : std::string();
     if (entry.size() >= 2) {
         const std::string root = entry.substr(0, 2) + "\\";
-        const DWORD result = ProbeFolder(entry.substr(0, 2));  // root + "*.*"
+        const DWORD result = ProbeFolder(entry.substr(0, 2));             // root + "*.*"
         if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) {  // an empty drive is fine
             CurrentDrive = selected;
             ShowFolder(dialog, root);
@@ -202,8 +202,7 @@ void AcceptFolder(HWND dialog) {
     if (ProbeFolder(target) == ERROR_PATH_NOT_FOUND) {
         const std::string question =
             "The folder \"" + target + "\" does not exist.\r\rDo you want the folder to be created?";
-        if (MessageBoxA(dialog, question.c_str(), MessageCaption.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)
-            return;
+        if (MessageBoxA(dialog, question.c_str(), MessageCaption.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
     }
     ChosenFolder = folder;
     EndDialog(dialog, 1);
@@ -247,8 +246,7 @@ void DrawEntry(const DRAWITEMSTRUCT& item) {
     left += kIconAdvance;
 
     const RECT opaque = {left, item.rcItem.top, item.rcItem.right, item.rcItem.bottom};
-    ExtTextOutA(dc, left, item.rcItem.top, ETO_OPAQUE, &opaque, text.c_str(), static_cast<UINT>(text.size()),
-                nullptr);
+    ExtTextOutA(dc, left, item.rcItem.top, ETO_OPAQUE, &opaque, text.c_str(), static_cast<UINT>(text.size()), nullptr);
 
     if (highlighted) {
         SetTextColor(dc, oldText);

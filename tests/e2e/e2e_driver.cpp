@@ -76,9 +76,12 @@ void Note(const std::string& what) {
 std::string Shown(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else out += c;
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
     }
     return out;
 }
@@ -177,8 +180,10 @@ HWND WaitDialog(const std::string& title, DWORD timeoutMs, bool mustBeEnabled = 
 
 HWND ExpectDialog(const std::string& title, DWORD timeoutMs, const char* what) {
     HWND w = WaitDialog(title, timeoutMs);
-    if (!w) Fail(std::string("no ") + what + " (\"" + title + "\") within " + std::to_string(timeoutMs) + " ms");
-    else Note(std::string("found ") + what);
+    if (!w)
+        Fail(std::string("no ") + what + " (\"" + title + "\") within " + std::to_string(timeoutMs) + " ms");
+    else
+        Note(std::string("found ") + what);
     return w;
 }
 
@@ -214,7 +219,9 @@ void Press(HWND dialog, int id) {
     PostMessageA(control, BM_CLICK, 0, 0);
 }
 
-void Answer(HWND box, int id) { PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id))); }
+void Answer(HWND box, int id) {
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+}
 
 bool StillThere(HWND window) { return IsWindow(window) && IsWindowVisible(window); }
 
@@ -345,8 +352,8 @@ void ReportFinishOptions(HWND finish) {
     auto ticked = [&](int id) {
         return SendMessageA(GetDlgItem(finish, id), BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0";
     };
-    Note(std::string("RESULT finish_options=desktop:") + ticked(IDC_FIN_DESKTOP) + ",association:" +
-         ticked(IDC_FIN_ASSOCIATE) + ",hotkey:" + ticked(IDC_FIN_HOTKEY));
+    Note(std::string("RESULT finish_options=desktop:") + ticked(IDC_FIN_DESKTOP) +
+         ",association:" + ticked(IDC_FIN_ASSOCIATE) + ",hotkey:" + ticked(IDC_FIN_HOTKEY));
     // A drop-down list's window text is its selected entry.
     HWND list = GetDlgItem(finish, IDC_FIN_HOTKEY_LIST);
     Note("RESULT finish_hotkey=" + TextOf(list) + (IsWindowEnabled(list) ? "" : " (disabled)"));
@@ -433,7 +440,9 @@ int Reinstall(PROCESS_INFORMATION& pi) {
     HWND main = AcceptLicence();
     if (!main) return 1;
     HWND browse = GetDlgItem(main, IDC_MAIN_BROWSE);
-    Note(std::string("RESULT browse_button=") + (!browse ? "missing" : IsWindowEnabled(browse) ? "enabled" : "disabled"));
+    Note(std::string("RESULT browse_button=") + (!browse                   ? "missing"
+                                                 : IsWindowEnabled(browse) ? "enabled"
+                                                                           : "disabled"));
     InstallAndFinish(main, pi);
     return 0;
 }
@@ -503,7 +512,8 @@ int BrowseList(PROCESS_INFORMATION& pi, const std::string& folder) {
     HWND drives = GetDlgItem(browser, IDC_SEL_DRIVES);
     HWND folders = GetDlgItem(browser, IDC_SEL_FOLDERS);
     auto chooseDrive = [&](const char* prefix) {
-        const LRESULT index = SendMessageA(drives, CB_FINDSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(prefix));
+        const LRESULT index =
+            SendMessageA(drives, CB_FINDSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(prefix));
         if (index == CB_ERR) {
             Fail(std::string("drive ") + prefix + " not in the drive list");
             return;
@@ -622,8 +632,10 @@ HWND MakeWindow(const char* className, const std::string& title) {
     RegisterClassA(&wc);
     HWND w = CreateWindowExA(0, className, title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10, 300, 200, nullptr, nullptr,
                              wc.hInstance, nullptr);
-    if (!w) Fail(std::string("cannot make a window of class ") + className);
-    else ShowWindow(w, SW_SHOWNOACTIVATE);
+    if (!w)
+        Fail(std::string("cannot make a window of class ") + className);
+    else
+        ShowWindow(w, SW_SHOWNOACTIVATE);
     return w;
 }
 
@@ -673,7 +685,8 @@ int Handover(PROCESS_INFORMATION& first, const std::string& setup) {
     HWND front = GetForegroundWindow();
     DWORD frontProcess = 0;
     GetWindowThreadProcessId(front, &frontProcess);
-    Note("RESULT foreground=" + ClassOf(front) + (frontProcess == first.dwProcessId ? " of the first copy" : " of another process"));
+    Note("RESULT foreground=" + ClassOf(front) +
+         (frontProcess == first.dwProcessId ? " of the first copy" : " of another process"));
     Shot("handover");
     if (other) DestroyWindow(other);
     Press(licence, IDCANCEL);
@@ -690,20 +703,34 @@ int RunScenario(const std::string& scenario, const std::string& setup, const std
         SetupProcessId = pi.dwProcessId;
     }
     int rc = 1;
-    if (scenario == "decline") rc = Decline(pi);
-    else if (scenario == "cancel") rc = Cancel(pi);
-    else if (scenario == "install") rc = Install(pi);
-    else if (scenario == "damaged") rc = Damaged(pi);
-    else if (scenario == "browse-list") rc = BrowseList(pi, argument);
-    else if (scenario == "browse-typed") rc = BrowseTyped(pi, argument);
-    else if (scenario == "folder-error") rc = FolderError(pi, argument);
-    else if (scenario == "refused") rc = Refused(pi, kWindowsVersionMessage, "windows_version");
-    else if (scenario == "product-running") rc = ProductRunning(pi, setup);
-    else if (scenario == "handover") rc = Handover(pi, setup);
-    else if (scenario == "finish-close") rc = FinishClose(pi);
-    else if (scenario == "reinstall") rc = Reinstall(pi);
-    else if (scenario == "uninstall") rc = Uninstall(pi);
-    else Fail("unknown scenario " + scenario);
+    if (scenario == "decline")
+        rc = Decline(pi);
+    else if (scenario == "cancel")
+        rc = Cancel(pi);
+    else if (scenario == "install")
+        rc = Install(pi);
+    else if (scenario == "damaged")
+        rc = Damaged(pi);
+    else if (scenario == "browse-list")
+        rc = BrowseList(pi, argument);
+    else if (scenario == "browse-typed")
+        rc = BrowseTyped(pi, argument);
+    else if (scenario == "folder-error")
+        rc = FolderError(pi, argument);
+    else if (scenario == "refused")
+        rc = Refused(pi, kWindowsVersionMessage, "windows_version");
+    else if (scenario == "product-running")
+        rc = ProductRunning(pi, setup);
+    else if (scenario == "handover")
+        rc = Handover(pi, setup);
+    else if (scenario == "finish-close")
+        rc = FinishClose(pi);
+    else if (scenario == "reinstall")
+        rc = Reinstall(pi);
+    else if (scenario == "uninstall")
+        rc = Uninstall(pi);
+    else
+        Fail("unknown scenario " + scenario);
     if (pi.hProcess) {
         // A scenario that stopped early leaves no setup behind.
         TerminateProcess(pi.hProcess, 99);

@@ -3,6 +3,4 @@
 #define _WIN32_WINNT 0x0600
 #include <windows.h>
 
-int main(void) {
-  return GetTickCount64() == 0 ? 1 : 0;
-}
+int main(void) { return GetTickCount64() == 0 ? 1 : 0; }

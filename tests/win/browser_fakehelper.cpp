@@ -3,12 +3,12 @@
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  char self[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH - 8);
-  if (n == 0 || n >= MAX_PATH - 8) return 1;
-  lstrcatA(self, ".started");
-  HANDLE f = CreateFileA(self, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return 1;
-  CloseHandle(f);
-  return 0;
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH - 8);
+    if (n == 0 || n >= MAX_PATH - 8) return 1;
+    lstrcatA(self, ".started");
+    HANDLE f = CreateFileA(self, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 1;
+    CloseHandle(f);
+    return 0;
 }

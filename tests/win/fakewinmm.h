@@ -7,11 +7,11 @@
 #include <windows.h>
 
 typedef struct FakeMmCall {
-    char entry[24];   // exported name that was called
-    char text[600];   // PlaySoundA: sound name; mciSendStringA: command
-    UINT_PTR a;       // PlaySoundA: module; midiOutSetVolume: device; mciSendStringA: return buffer
-    UINT_PTR b;       // PlaySoundA: flags; midiOutSetVolume: volume; mciSendStringA: buffer length
-    UINT_PTR c;       // mciSendStringA: callback window
+    char entry[24];  // exported name that was called
+    char text[600];  // PlaySoundA: sound name; mciSendStringA: command
+    UINT_PTR a;      // PlaySoundA: module; midiOutSetVolume: device; mciSendStringA: return buffer
+    UINT_PTR b;      // PlaySoundA: flags; midiOutSetVolume: volume; mciSendStringA: buffer length
+    UINT_PTR c;      // mciSendStringA: callback window
 } FakeMmCall;
 
 // Exported as FakeMmReset, FakeMmCallCount and FakeMmCallAt.

@@ -306,7 +306,7 @@ LRESULT CALLBACK RecordRolledHeight(int code, WPARAM wParam, LPARAM lParam) {
 // ---- Fixture ---------------------------------------------------------------------
 
 class PagesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // No multimedia library: the music start writes no music file and
         // plays nothing, it only shows the status window.
@@ -330,8 +330,8 @@ protected:
         DefaultDestination = folder_ + kDefaultDestinationSuffix;  // ...\Ovantis\Perus
         DestinationFolder.clear();
         // A stand-in status window: the music start shows it.
-        StatusWindow = CreateWindowExA(0, "STATIC", "status", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                                       nullptr);
+        StatusWindow =
+            CreateWindowExA(0, "STATIC", "status", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     }
     void TearDown() override {
         if (StatusWindow) DestroyWindow(StatusWindow);
@@ -378,12 +378,13 @@ TEST_F(PagesTest, LicenceShowsTheAgreementAndStartsTheMusicAfterAMoment) {
              shownAfter = GetTickCount() - d.started;
              return true;
          }},
-        Do("selection", [&](HWND page) {
-            // The dialog manager focused the agreement and selected it all; the page took that back.
-            EXPECT_EQ(GetFocus(), GetDlgItem(page, IDC_LICENCE_TEXT));
-            SendDlgItemMessageA(page, IDC_LICENCE_TEXT, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
-                                reinterpret_cast<LPARAM>(&selEnd));
-        }),
+        Do("selection",
+           [&](HWND page) {
+               // The dialog manager focused the agreement and selected it all; the page took that back.
+               EXPECT_EQ(GetFocus(), GetDlgItem(page, IDC_LICENCE_TEXT));
+               SendDlgItemMessageA(page, IDC_LICENCE_TEXT, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
+                                   reinterpret_cast<LPARAM>(&selEnd));
+           }),
         ClickStep(IDOK),
     };
     EXPECT_EQ(RunPage(IDD_LICENCEPAGE, LicencePageProc, d), 1);
@@ -706,8 +707,7 @@ TEST_F(PagesTest, MainPageBrowserNoteGrowsThePageAndBlinksOncePerProcess) {
     }
     // First run: hidden, shown, ... ten ticks ending shown. Second run: the
     // count is already past ten, so one hide and one show end it.
-    EXPECT_EQ(runs[0].visibility,
-              (std::vector<bool>{false, true, false, true, false, true, false, true, false, true}));
+    EXPECT_EQ(runs[0].visibility, (std::vector<bool>{false, true, false, true, false, true, false, true, false, true}));
     EXPECT_EQ(runs[1].visibility, (std::vector<bool>{false, true}));
 }
 
@@ -805,7 +805,7 @@ TEST_F(PagesTest, DestinationFolderIsCreatedWithItsParents) {
 // ==== Finish page =====================================================================
 
 class FinishPageTest : public PagesTest {
-protected:
+  protected:
     void SetUp() override {
         PagesTest::SetUp();
         RemoveQueryFolderType();

@@ -11,13 +11,13 @@ void NoPump() {}
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: payload_probe DESTINATION\n");
-    return 2;
-  }
-  InitArchiveModule();
-  const bool ok = ExtractPayload(argv[1], NoPump);
-  DoneArchiveModule();
-  std::printf("payload_probe: %s\n", ok ? "extracted" : "failed");
-  return ok ? 0 : 1;
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: payload_probe DESTINATION\n");
+        return 2;
+    }
+    InitArchiveModule();
+    const bool ok = ExtractPayload(argv[1], NoPump);
+    DoneArchiveModule();
+    std::printf("payload_probe: %s\n", ok ? "extracted" : "failed");
+    return ok ? 0 : 1;
 }

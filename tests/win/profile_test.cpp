@@ -124,9 +124,9 @@ TEST(Profile, StartUpMessagesNameTheProduct) {
         EXPECT_EQ(std::string(text).rfind(kTrademarkName, 0), 0u) << text;
         EXPECT_NE(std::string(text).find("\r\n\r\n"), std::string::npos) << text;
     }
-    EXPECT_EQ(std::string(kProductRunningMessage),
-              std::string("Unable to proceed while ") + kFullName + " is running. Please, close " + kFullName +
-                  " and run this setup program, again.");
+    EXPECT_EQ(std::string(kProductRunningMessage), std::string("Unable to proceed while ") + kFullName +
+                                                       " is running. Please, close " + kFullName +
+                                                       " and run this setup program, again.");
 }
 
 TEST(Profile, LongTexts) {

@@ -116,8 +116,7 @@ struct TWave {
 
 TWave ParseWave(const TBytes& res) {
     TWave w;
-    if (res.size < 12 || std::memcmp(res.data, "RIFF", 4) != 0 || std::memcmp(res.data + 8, "WAVE", 4) != 0)
-        return w;
+    if (res.size < 12 || std::memcmp(res.data, "RIFF", 4) != 0 || std::memcmp(res.data + 8, "WAVE", 4) != 0) return w;
     w.riff = true;
     size_t pos = 12;
     while (pos + 8 <= res.size) {
@@ -194,13 +193,16 @@ struct TDialog {
 };
 
 class TDialogReader {
-public:
+  public:
     explicit TDialogReader(const TBytes& res) : res_(res) {}
     bool ok() const { return ok_; }
     size_t pos() const { return pos_; }
     void Align4() { pos_ = (pos_ + 3) & ~static_cast<size_t>(3); }
     uint16_t Word() {
-        if (pos_ + 2 > res_.size) { ok_ = false; return 0; }
+        if (pos_ + 2 > res_.size) {
+            ok_ = false;
+            return 0;
+        }
         uint16_t v = Le16(res_.data + pos_);
         pos_ += 2;
         return v;
@@ -230,16 +232,16 @@ public:
         return String();
     }
 
-private:
+  private:
     const TBytes& res_;
     size_t pos_ = 0;
     bool ok_ = true;
 };
 
 std::string ClassName(std::string cls) {
-    static const std::map<std::string, std::string> atoms = {
-        {"#128", "button"}, {"#129", "edit"}, {"#130", "static"},
-        {"#131", "listbox"}, {"#132", "scrollbar"}, {"#133", "combobox"}};
+    static const std::map<std::string, std::string> atoms = {{"#128", "button"},    {"#129", "edit"},
+                                                             {"#130", "static"},    {"#131", "listbox"},
+                                                             {"#132", "scrollbar"}, {"#133", "combobox"}};
     auto it = atoms.find(cls);
     if (it != atoms.end()) return it->second;
     for (char& c : cls) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -332,8 +334,16 @@ struct TProduct {
 };
 
 const TProduct kProducts[] = {
-    {"Perusant", VOZ_PERUS_SETUP_EXE, "Perusant", "Perusant(TM) End-User License Agreement",
-     "The Perus setup utility", "Perus Setup", "PerusSetup.exe", "Perusant, Perus, PVQ", "Perusant Setup", 202,
+    {"Perusant",
+     VOZ_PERUS_SETUP_EXE,
+     "Perusant",
+     "Perusant(TM) End-User License Agreement",
+     "The Perus setup utility",
+     "Perus Setup",
+     "PerusSetup.exe",
+     "Perusant, Perus, PVQ",
+     "Perusant Setup",
+     202,
      {{static_cast<uint32_t>(-1), "static", 3, 6, 18, 20},
       {208, "edit", 27, 6, 291, 96},
       {210, "button", 27, 107, 291, 68},
@@ -342,10 +352,20 @@ const TProduct kProducts[] = {
       {207, "button", 32, 155, 159, 14},
       {209, "combobox", 194, 155, 115, 121},
       {1, "button", 268, 182, 50, 14}},
-     true, " Additional options for starting Perus: ", "Place the Perus icon on my &desktop",
+     true,
+     " Additional options for starting Perus: ",
+     "Place the Perus icon on my &desktop",
      "Run the product when I &click \".PQF\" files (Query Folders) in the Windows Explorer"},
-    {"Mailvane", VOZ_MAILV_SETUP_EXE, "Mailvane", "Mailvane(TM) End-User License Agreement",
-     "The Mailvane setup utility", "Mailv Setup", "MailvSetup.exe", "Mailvane, PVQ", "Mailvane Setup", 180,
+    {"Mailvane",
+     VOZ_MAILV_SETUP_EXE,
+     "Mailvane",
+     "Mailvane(TM) End-User License Agreement",
+     "The Mailvane setup utility",
+     "Mailv Setup",
+     "MailvSetup.exe",
+     "Mailvane, PVQ",
+     "Mailvane Setup",
+     180,
      {{static_cast<uint32_t>(-1), "static", 3, 6, 21, 20},
       {208, "edit", 27, 6, 291, 80},
       {210, "button", 27, 90, 291, 68},
@@ -354,20 +374,24 @@ const TProduct kProducts[] = {
       {207, "button", 32, 137, 159, 14},
       {209, "combobox", 194, 137, 115, 121},
       {1, "button", 268, 162, 50, 14}},
-     false, " Additional options for starting Mailvane: ", "Place the Mailvane icon on my &desktop",
+     false,
+     " Additional options for starting Mailvane: ",
+     "Place the Mailvane icon on my &desktop",
      "Run the product when I &click \".MVF\" files (Query Folders) in the Windows Explorer"},
 };
 
 const std::vector<TRect> kFolderBrowserLayout = {
-    {IDC_SEL_LABEL, "static", 7, 4, 185, 8},      {IDC_SEL_PATH, "edit", 7, 14, 213, 14},
+    {IDC_SEL_LABEL, "static", 7, 4, 185, 8},          {IDC_SEL_PATH, "edit", 7, 14, 213, 14},
     {IDC_SEL_FOLDERS_LABEL, "static", 7, 35, 184, 8}, {IDC_SEL_FOLDERS, "listbox", 7, 45, 213, 94},
-    {IDC_SEL_DRIVES_LABEL, "static", 7, 140, 74, 8}, {IDC_SEL_DRIVES, "combobox", 7, 150, 213, 67},
-    {IDC_SEL_OK, "button", 224, 14, 50, 14},      {IDCANCEL, "button", 224, 44, 50, 14},
+    {IDC_SEL_DRIVES_LABEL, "static", 7, 140, 74, 8},  {IDC_SEL_DRIVES, "combobox", 7, 150, 213, 67},
+    {IDC_SEL_OK, "button", 224, 14, 50, 14},          {IDCANCEL, "button", 224, 44, 50, 14},
 };
 
 const std::vector<TRect> kLicenceLayout = {
-    {static_cast<uint32_t>(-1), "static", 31, 5, 320, 8}, {IDC_LICENCE_ICON, "static", 2, 19, 18, 20},
-    {IDC_LICENCE_TEXT, "edit", 30, 19, 325, 188},          {IDOK, "button", 30, 211, 68, 14},
+    {static_cast<uint32_t>(-1), "static", 31, 5, 320, 8},
+    {IDC_LICENCE_ICON, "static", 2, 19, 18, 20},
+    {IDC_LICENCE_TEXT, "edit", 30, 19, 325, 188},
+    {IDOK, "button", 30, 211, 68, 14},
     {IDCANCEL, "button", 287, 211, 68, 14},
 };
 
@@ -406,13 +430,13 @@ INT_PTR CALLBACK QuietDialogProc(HWND, UINT message, WPARAM, LPARAM) { return me
 // ----------------------------------------------------------------- fixture
 
 class SetupResources : public ::testing::TestWithParam<int> {
-protected:
+  protected:
     static void SetUpTestSuite() {
         INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&icc);
         for (int i = 0; i < 2; ++i)
-            modules_[i] = LoadLibraryExA(voztest::WinePath(kProducts[i].hostPath).c_str(), nullptr,
-                                         LOAD_LIBRARY_AS_DATAFILE);
+            modules_[i] =
+                LoadLibraryExA(voztest::WinePath(kProducts[i].hostPath).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     }
     static void TearDownTestSuite() {
         for (HMODULE& m : modules_) {
@@ -420,9 +444,7 @@ protected:
             m = nullptr;
         }
     }
-    void SetUp() override {
-        ASSERT_NE(module(), nullptr) << "cannot load " << voztest::WinePath(product().hostPath);
-    }
+    void SetUp() override { ASSERT_NE(module(), nullptr) << "cannot load " << voztest::WinePath(product().hostPath); }
     const TProduct& product() const { return kProducts[GetParam()]; }
     HMODULE module() const { return modules_[GetParam()]; }
     TBytes Res(const char* name, const char* type) const { return ResourceBytes(module(), name, type); }
@@ -446,10 +468,19 @@ TEST_P(SetupResources, IconGroupsHaveTheirImages) {
         int size;  // an image of this size must be in the group
     };
     const TIconWant wants[] = {
-        {"MAINICON", 0, 32}, {"MAINICON", 0, 16}, {nullptr, IDI_DESTINATION, 32}, {nullptr, IDI_SETUP, 32},
-        {nullptr, IDI_INFO, 32}, {nullptr, IDI_LICENCE, 32}, {nullptr, IDI_FOLDER, 16},
-        {nullptr, IDI_PRODUCT_FOLDER, 16}, {nullptr, IDI_OPEN_FOLDER, 16}, {nullptr, IDI_DRIVE_CDROM, 16},
-        {nullptr, IDI_DRIVE_REMOVABLE, 16}, {nullptr, IDI_DRIVE_FIXED, 16}, {nullptr, IDI_DRIVE_NETWORK, 16},
+        {"MAINICON", 0, 32},
+        {"MAINICON", 0, 16},
+        {nullptr, IDI_DESTINATION, 32},
+        {nullptr, IDI_SETUP, 32},
+        {nullptr, IDI_INFO, 32},
+        {nullptr, IDI_LICENCE, 32},
+        {nullptr, IDI_FOLDER, 16},
+        {nullptr, IDI_PRODUCT_FOLDER, 16},
+        {nullptr, IDI_OPEN_FOLDER, 16},
+        {nullptr, IDI_DRIVE_CDROM, 16},
+        {nullptr, IDI_DRIVE_REMOVABLE, 16},
+        {nullptr, IDI_DRIVE_FIXED, 16},
+        {nullptr, IDI_DRIVE_NETWORK, 16},
     };
     for (const TIconWant& want : wants) {
         std::string label = want.name ? want.name : std::to_string(want.number);
@@ -528,8 +559,8 @@ TEST_P(SetupResources, FolderBrowserDialog) {
     ASSERT_NE(list, nullptr);
     // Entries must stay in insertion order: the path chain comes first.
     EXPECT_EQ(list->style & LBS_SORT, 0u);
-    EXPECT_EQ(list->style & (LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY | WS_VSCROLL | WS_TABSTOP |
-                             LBS_DISABLENOSCROLL),
+    EXPECT_EQ(list->style &
+                  (LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY | WS_VSCROLL | WS_TABSTOP | LBS_DISABLENOSCROLL),
               static_cast<uint32_t>(LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY | WS_VSCROLL | WS_TABSTOP |
                                     LBS_DISABLENOSCROLL));
     const TDialogItem* drives = d.Item(IDC_SEL_DRIVES);
@@ -672,8 +703,8 @@ TEST_P(SetupResources, VersionEntries) {
     struct TTranslation {
         WORD language, codePage;
     }* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                               &length));
+    ASSERT_TRUE(
+        VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
     ASSERT_GE(length, sizeof(TTranslation));
     char prefix[64];
     snprintf(prefix, sizeof prefix, "\\StringFileInfo\\%04x%04x\\", translation->language, translation->codePage);
@@ -698,8 +729,7 @@ TEST_P(SetupResources, VersionEntries) {
 
 // The value of attribute name in the first element called element at or
 // after from; empty when absent.
-std::string Attribute(const std::string& xml, const std::string& element, const std::string& name,
-                      size_t from = 0) {
+std::string Attribute(const std::string& xml, const std::string& element, const std::string& name, size_t from = 0) {
     size_t start = xml.find("<" + element, from);
     if (start == std::string::npos) return {};
     size_t end = xml.find('>', start);
@@ -718,8 +748,7 @@ TEST_P(SetupResources, Manifest) {
     EXPECT_EQ(Attribute(xml, "assemblyIdentity", "version"), "5.2.0.0");
     EXPECT_EQ(Attribute(xml, "assemblyIdentity", "type"), "win32");
     EXPECT_EQ(Attribute(xml, "assemblyIdentity", "processorArchitecture"), "*");
-    EXPECT_NE(xml.find(std::string("<description>") + product().manifestName + "</description>"),
-              std::string::npos);
+    EXPECT_NE(xml.find(std::string("<description>") + product().manifestName + "</description>"), std::string::npos);
     size_t dependency = xml.find("<dependentAssembly");
     ASSERT_NE(dependency, std::string::npos);
     EXPECT_EQ(Attribute(xml, "assemblyIdentity", "name", dependency), "Microsoft.Windows.Common-Controls");
@@ -741,11 +770,11 @@ TEST_P(SetupResources, Manifest) {
 // ------------------------------------------------- differences by product
 
 class ProductDifferences : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         for (int i = 0; i < 2; ++i)
-            modules_[i] = LoadLibraryExA(voztest::WinePath(kProducts[i].hostPath).c_str(), nullptr,
-                                         LOAD_LIBRARY_AS_DATAFILE);
+            modules_[i] =
+                LoadLibraryExA(voztest::WinePath(kProducts[i].hostPath).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     }
     static void TearDownTestSuite() {
         for (HMODULE& m : modules_) {

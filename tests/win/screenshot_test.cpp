@@ -39,9 +39,7 @@ void Fail(const std::string& what) {
 using voztest::TPixels;
 
 // The gradient on this test's screen.
-uint32_t ExpectedBackground(int x, int y) {
-    return voztest::ExpectedBackground(x, y, kScreenWidth, kScreenHeight);
-}
+uint32_t ExpectedBackground(int x, int y) { return voztest::ExpectedBackground(x, y, kScreenWidth, kScreenHeight); }
 
 // Pixels of bitmap drawn transparently at (left, top): its non-black pixels as
 // they are, the gradient behind the black ones.
@@ -198,7 +196,8 @@ int main(int argc, char** argv) {
     }
     const std::string screens = voztest::WinePath(argv[1]);
     CreateDirectoryA(screens.c_str(), nullptr);
-    const int result = argc > 2 && std::string(argv[2]) == "--inside" ? RunInside(screens) : RunInVirtualDesktop(screens);
+    const int result =
+        argc > 2 && std::string(argv[2]) == "--inside" ? RunInside(screens) : RunInVirtualDesktop(screens);
     std::printf("screenshot_test: %s\n", result == 0 ? "passed" : "FAILED");
     std::fflush(stdout);
     return result;

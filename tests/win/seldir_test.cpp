@@ -26,7 +26,7 @@ const std::string kPlainLabel = "Destination f&older:";
 // ---------------------------------------------------------------------------
 
 class HelperTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { AppendedFolder = "Perus"; }
 };
 
@@ -52,8 +52,8 @@ TEST_F(HelperTest, EndsWithFolderIsASuffixTestWithoutCase) {
         const char* path;
         bool expected;
     } cases[] = {
-        {"C:\\Perus", true}, {"C:\\apps\\PERUS", true}, {"perus", true}, {"C:\\XPerus", true},
-        {"C:\\Perus\\", false}, {"Peru", false}, {"", false}, {"C:\\Perusx", false},
+        {"C:\\Perus", true},    {"C:\\apps\\PERUS", true}, {"perus", true}, {"C:\\XPerus", true},
+        {"C:\\Perus\\", false}, {"Peru", false},           {"", false},     {"C:\\Perusx", false},
     };
     for (const auto& c : cases) EXPECT_EQ(EndsWithFolder(c.path), c.expected) << c.path;
 
@@ -80,7 +80,7 @@ TEST_F(HelperTest, FullPathNameResolvesAndCollapsesDoubledBackslashes) {
         {"sub", here + "\\sub"},
         {"\\top", drive + "\\top"},
         {"\\\\server\\share", "\\server\\share"},  // a leading pair collapses as well
-        {"C:\\" + longName, ""},  // the ANSI call takes MAX_PATH at most: fails cleanly
+        {"C:\\" + longName, ""},                   // the ANSI call takes MAX_PATH at most: fails cleanly
         {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(FullPathName(c.path), c.expected) << c.path;
@@ -258,7 +258,8 @@ TStep AnswerBox(std::string expectedText, int answer, UINT expectedIcon) {
         } else {
             EXPECT_TRUE(GetDlgItem(box, IDOK) && !GetDlgItem(box, IDYES) && !GetDlgItem(box, IDCANCEL));
         }
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, answer)));
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, answer)));
         return true;
     };
 }
@@ -281,7 +282,7 @@ std::string LongPathOf(const std::string& path) {
 }
 
 class BrowserTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         AppendedFolder = "Perus";
         MessageCaption = kCaption;
@@ -290,8 +291,8 @@ protected:
         if (root.back() == '\\') root.pop_back();
         root += "\\seldir_test_" + std::to_string(GetCurrentProcessId());
         voztest::RemoveTree(root);
-        for (const char* sub : {"", "\\Alpha", "\\Alpha\\Inner", "\\Beta", "\\Gamma", "\\Hidden", "\\Sys",
-                                "\\perus", "\\perus\\Data"})
+        for (const char* sub :
+             {"", "\\Alpha", "\\Alpha\\Inner", "\\Beta", "\\Gamma", "\\Hidden", "\\Sys", "\\perus", "\\perus\\Data"})
             ASSERT_TRUE(CreateDirectoryA((root + sub).c_str(), nullptr)) << sub;
         ASSERT_TRUE(SetFileAttributesA((root + "\\Hidden").c_str(), FILE_ATTRIBUTE_HIDDEN));
         ASSERT_TRUE(SetFileAttributesA((root + "\\Sys").c_str(), FILE_ATTRIBUTE_SYSTEM));
@@ -326,46 +327,55 @@ HICON DriveIcon(int id) {
 }
 
 TEST_F(BrowserTest, FillsBothListsAndCancelKeepsTheInitialFolder) {
-    const std::string result = Run(root, {
-        [&](HWND dialog) {
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root);
-            // Hidden, system, the product folder (any case) and files stay out.
-            ExpectFolderList(dialog, root, true, rootSubs);
-            EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_SEL_PATH));
+    const std::string result =
+        Run(root, {
+                      [&](HWND dialog) {
+                          EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root);
+                          // Hidden, system, the product folder (any case) and files stay out.
+                          ExpectFolderList(dialog, root, true, rootSubs);
+                          EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_SEL_PATH));
 
-            const std::vector<TEntry> drives = DriveEntries(dialog);
-            EXPECT_FALSE(drives.empty());
-            char previous = 0;
-            for (const TEntry& drive : drives) {
-                if (drive.text.size() < 3) {
-                    ADD_FAILURE() << "short drive entry " << drive.text;
-                    continue;
-                }
-                EXPECT_EQ(drive.text.substr(1, 2), ": ") << drive.text;
-                EXPECT_GT(drive.text[0], previous) << "drives in letter order";
-                previous = drive.text[0];
-                int icon = 0;
-                switch (GetDriveTypeA((drive.text.substr(0, 2) + "\\").c_str())) {
-                case DRIVE_REMOVABLE: icon = IDI_DRIVE_REMOVABLE; break;
-                case DRIVE_REMOTE: icon = IDI_DRIVE_NETWORK; break;
-                case DRIVE_CDROM: icon = IDI_DRIVE_CDROM; break;
-                default: icon = IDI_DRIVE_FIXED; break;
-                }
-                EXPECT_EQ(reinterpret_cast<HICON>(drive.data), DriveIcon(icon)) << drive.text;
-            }
-            const int selected = DriveSelection(dialog);
-            EXPECT_EQ(selected, CurrentDrive);
-            EXPECT_GE(selected, 0);
-            if (selected >= 0) {
-                EXPECT_EQ(drives[selected].text[0], static_cast<char>(root[0] & ~0x20));
-            }
-            return true;
-        },
-        [&](HWND dialog) {
-            Press(dialog, IDCANCEL);
-            return true;
-        },
-    });
+                          const std::vector<TEntry> drives = DriveEntries(dialog);
+                          EXPECT_FALSE(drives.empty());
+                          char previous = 0;
+                          for (const TEntry& drive : drives) {
+                              if (drive.text.size() < 3) {
+                                  ADD_FAILURE() << "short drive entry " << drive.text;
+                                  continue;
+                              }
+                              EXPECT_EQ(drive.text.substr(1, 2), ": ") << drive.text;
+                              EXPECT_GT(drive.text[0], previous) << "drives in letter order";
+                              previous = drive.text[0];
+                              int icon = 0;
+                              switch (GetDriveTypeA((drive.text.substr(0, 2) + "\\").c_str())) {
+                              case DRIVE_REMOVABLE:
+                                  icon = IDI_DRIVE_REMOVABLE;
+                                  break;
+                              case DRIVE_REMOTE:
+                                  icon = IDI_DRIVE_NETWORK;
+                                  break;
+                              case DRIVE_CDROM:
+                                  icon = IDI_DRIVE_CDROM;
+                                  break;
+                              default:
+                                  icon = IDI_DRIVE_FIXED;
+                                  break;
+                              }
+                              EXPECT_EQ(reinterpret_cast<HICON>(drive.data), DriveIcon(icon)) << drive.text;
+                          }
+                          const int selected = DriveSelection(dialog);
+                          EXPECT_EQ(selected, CurrentDrive);
+                          EXPECT_GE(selected, 0);
+                          if (selected >= 0) {
+                              EXPECT_EQ(drives[selected].text[0], static_cast<char>(root[0] & ~0x20));
+                          }
+                          return true;
+                      },
+                      [&](HWND dialog) {
+                          Press(dialog, IDCANCEL);
+                          return true;
+                      },
+                  });
     EXPECT_EQ(result, root + "\\Perus");
     EXPECT_EQ(ChosenFolder, root);
 }
@@ -375,46 +385,48 @@ TEST_F(BrowserTest, DoubleClicksGoIntoSubFoldersAndUpTheChain) {
     const int rootIndex = static_cast<int>(chain.size()) - 1;
     const std::string parent = root.substr(0, root.rfind('\\'));
     const std::string drive = root.substr(0, 3);
-    const std::string result = Run(root + "\\Beta", {
-        [&](HWND dialog) {
-            ExpectFolderList(dialog, root + "\\Beta", true, {});
-            DoubleClick(dialog, rootIndex);  // the chain entry above: up one level
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root);
-            ExpectFolderList(dialog, root, true, rootSubs);
-            DoubleClick(dialog, IndexOf(FolderEntries(dialog), "Alpha"));
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root + "\\Alpha");
-            ExpectFolderList(dialog, root + "\\Alpha", true, {"Inner"});
-            DoubleClick(dialog, IndexOf(FolderEntries(dialog), "Inner"));
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root + "\\Alpha\\Inner");
-            DoubleClick(dialog, rootIndex - 1);  // two levels above the root of the test
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), parent);
-            DoubleClick(dialog, 0);
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), drive);
-            EXPECT_EQ(FolderEntries(dialog).at(0).text, drive);
-            EXPECT_EQ(CurrentIndex, 0);
-            // The product folder entry is entered whether or not it exists.
-            DoubleClick(dialog, 1);
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), drive + "Perus");
-            ExpectFolderList(dialog, drive + "Perus", false, {});
-            return true;
-        },
-        [&](HWND dialog) {
-            PostMessageA(dialog, WM_CLOSE, 0, 0);
-            return true;
-        },
-    });
+    const std::string result =
+        Run(root + "\\Beta", {
+                                 [&](HWND dialog) {
+                                     ExpectFolderList(dialog, root + "\\Beta", true, {});
+                                     DoubleClick(dialog, rootIndex);  // the chain entry above: up one level
+                                     EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root);
+                                     ExpectFolderList(dialog, root, true, rootSubs);
+                                     DoubleClick(dialog, IndexOf(FolderEntries(dialog), "Alpha"));
+                                     EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root + "\\Alpha");
+                                     ExpectFolderList(dialog, root + "\\Alpha", true, {"Inner"});
+                                     DoubleClick(dialog, IndexOf(FolderEntries(dialog), "Inner"));
+                                     EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root + "\\Alpha\\Inner");
+                                     DoubleClick(dialog, rootIndex - 1);  // two levels above the root of the test
+                                     EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), parent);
+                                     DoubleClick(dialog, 0);
+                                     EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), drive);
+                                     EXPECT_EQ(FolderEntries(dialog).at(0).text, drive);
+                                     EXPECT_EQ(CurrentIndex, 0);
+                                     // The product folder entry is entered whether or not it exists.
+                                     DoubleClick(dialog, 1);
+                                     EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), drive + "Perus");
+                                     ExpectFolderList(dialog, drive + "Perus", false, {});
+                                     return true;
+                                 },
+                                 [&](HWND dialog) {
+                                     PostMessageA(dialog, WM_CLOSE, 0, 0);
+                                     return true;
+                                 },
+                             });
     EXPECT_EQ(result, root + "\\Beta\\Perus");
 }
 
 TEST_F(BrowserTest, TheProductFolderItselfGetsNoExtraEntryAndOkAcceptsIt) {
-    const std::string result = Run(root + "\\perus\\", {
-        [&](HWND dialog) {
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root + "\\perus");
-            ExpectFolderList(dialog, root + "\\perus", false, {"Data"});
-            Press(dialog, IDC_SEL_OK);  // it exists: no question
-            return true;
-        },
-    });
+    const std::string result =
+        Run(root + "\\perus\\", {
+                                    [&](HWND dialog) {
+                                        EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root + "\\perus");
+                                        ExpectFolderList(dialog, root + "\\perus", false, {"Data"});
+                                        Press(dialog, IDC_SEL_OK);  // it exists: no question
+                                        return true;
+                                    },
+                                });
     EXPECT_EQ(ChosenFolder, root + "\\perus");
     EXPECT_EQ(result, root + "\\perus");
 }
@@ -422,13 +434,13 @@ TEST_F(BrowserTest, TheProductFolderItselfGetsNoExtraEntryAndOkAcceptsIt) {
 TEST_F(BrowserTest, AMissingInitialFolderShowsItsNearestExistingAncestor) {
     const std::string initial = root + "\\Missing\\Deeper\\Perus";
     const std::string result = Run(initial, {
-        [&](HWND dialog) {
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root);
-            ExpectFolderList(dialog, root, true, rootSubs);
-            Press(dialog, IDCANCEL);
-            return true;
-        },
-    });
+                                                [&](HWND dialog) {
+                                                    EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root);
+                                                    ExpectFolderList(dialog, root, true, rootSubs);
+                                                    Press(dialog, IDCANCEL);
+                                                    return true;
+                                                },
+                                            });
     EXPECT_EQ(result, initial);
     EXPECT_EQ(ChosenFolder, initial);
     EXPECT_FALSE(GetFileAttributesA((root + "\\Missing").c_str()) != INVALID_FILE_ATTRIBUTES);
@@ -443,63 +455,66 @@ TEST_F(BrowserTest, AnUnreachableInitialFolderShowsTheCurrentDirectory) {
     ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, cwd), 0u);
 
     const std::string initial = std::string(1, missing) + ":\\Programs\\Perus";
-    const std::string result = Run(initial, {
-        [&](HWND dialog) {
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), cwd);
-            EXPECT_EQ(FolderEntries(dialog).at(0).text, std::string(cwd).substr(0, 3));
-            Press(dialog, IDCANCEL);
-            return true;
-        },
-    });
+    const std::string result =
+        Run(initial, {
+                         [&](HWND dialog) {
+                             EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), cwd);
+                             EXPECT_EQ(FolderEntries(dialog).at(0).text, std::string(cwd).substr(0, 3));
+                             Press(dialog, IDCANCEL);
+                             return true;
+                         },
+                     });
     EXPECT_EQ(result, initial);
 }
 
 TEST_F(BrowserTest, ADriveChoiceShowsItsRootAndAnUnreadableOneIsPutBack) {
-    const std::string result = Run(root, {
-        [&](HWND dialog) {
-            const std::vector<TEntry> drives = DriveEntries(dialog);
-            const int first = DriveSelection(dialog);
-            int other = -1;
-            for (size_t i = 0; i < drives.size() && other < 0; ++i)
-                if (static_cast<int>(i) != first &&
-                    GetDriveTypeA((drives[i].text.substr(0, 2) + "\\").c_str()) == DRIVE_FIXED)
-                    other = static_cast<int>(i);
-            if (other < 0) {
-                ADD_FAILURE() << "no second fixed drive to choose (Wine maps Z: to /)";
-                return true;
-            }
-            const std::string otherRoot = drives[other].text.substr(0, 2) + "\\";
-            ChooseDrive(dialog, other);
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), otherRoot);
-            EXPECT_EQ(CurrentDrive, other);
-            EXPECT_EQ(DriveSelection(dialog), other);
-            EXPECT_EQ(FolderEntries(dialog).at(0).text, otherRoot);
-            EXPECT_EQ(CurrentIndex, 0);
+    const std::string result =
+        Run(root, {
+                      [&](HWND dialog) {
+                          const std::vector<TEntry> drives = DriveEntries(dialog);
+                          const int first = DriveSelection(dialog);
+                          int other = -1;
+                          for (size_t i = 0; i < drives.size() && other < 0; ++i)
+                              if (static_cast<int>(i) != first &&
+                                  GetDriveTypeA((drives[i].text.substr(0, 2) + "\\").c_str()) == DRIVE_FIXED)
+                                  other = static_cast<int>(i);
+                          if (other < 0) {
+                              ADD_FAILURE() << "no second fixed drive to choose (Wine maps Z: to /)";
+                              return true;
+                          }
+                          const std::string otherRoot = drives[other].text.substr(0, 2) + "\\";
+                          ChooseDrive(dialog, other);
+                          EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), otherRoot);
+                          EXPECT_EQ(CurrentDrive, other);
+                          EXPECT_EQ(DriveSelection(dialog), other);
+                          EXPECT_EQ(FolderEntries(dialog).at(0).text, otherRoot);
+                          EXPECT_EQ(CurrentIndex, 0);
 
-            // Closing the drop-down without a choice puts the shown drive back.
-            ChooseDrive(dialog, first, CBN_SELENDCANCEL);
-            EXPECT_EQ(DriveSelection(dialog), other);
+                          // Closing the drop-down without a choice puts the shown drive back.
+                          ChooseDrive(dialog, first, CBN_SELENDCANCEL);
+                          EXPECT_EQ(DriveSelection(dialog), other);
 
-            // A drive that cannot be listed: refused silently.
-            char missing = 0;
-            for (char letter = 'Y'; letter >= 'K' && !missing; --letter)
-                if (GetDriveTypeA((std::string(1, letter) + ":\\").c_str()) == DRIVE_NO_ROOT_DIR) missing = letter;
-            if (missing) {
-                const std::string entry = std::string(1, missing) + ": ";
-                const int added = static_cast<int>(SendDlgItemMessageA(dialog, IDC_SEL_DRIVES, CB_ADDSTRING, 0,
-                                                                       reinterpret_cast<LPARAM>(entry.c_str())));
-                ChooseDrive(dialog, added);
-                EXPECT_EQ(DriveSelection(dialog), other);
-                EXPECT_EQ(CurrentDrive, other);
-                EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), otherRoot);
-                EXPECT_EQ(FindDialog(kCaption), nullptr) << "no message for a refused drive";
-            }
-            ChooseDrive(dialog, first);
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), drives[first].text.substr(0, 2) + "\\");
-            Press(dialog, IDCANCEL);
-            return true;
-        },
-    });
+                          // A drive that cannot be listed: refused silently.
+                          char missing = 0;
+                          for (char letter = 'Y'; letter >= 'K' && !missing; --letter)
+                              if (GetDriveTypeA((std::string(1, letter) + ":\\").c_str()) == DRIVE_NO_ROOT_DIR)
+                                  missing = letter;
+                          if (missing) {
+                              const std::string entry = std::string(1, missing) + ": ";
+                              const int added = static_cast<int>(SendDlgItemMessageA(
+                                  dialog, IDC_SEL_DRIVES, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str())));
+                              ChooseDrive(dialog, added);
+                              EXPECT_EQ(DriveSelection(dialog), other);
+                              EXPECT_EQ(CurrentDrive, other);
+                              EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), otherRoot);
+                              EXPECT_EQ(FindDialog(kCaption), nullptr) << "no message for a refused drive";
+                          }
+                          ChooseDrive(dialog, first);
+                          EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), drives[first].text.substr(0, 2) + "\\");
+                          Press(dialog, IDCANCEL);
+                          return true;
+                      },
+                  });
     EXPECT_EQ(result, root + "\\Perus");
 }
 
@@ -507,21 +522,22 @@ TEST_F(BrowserTest, OkOnAMissingFolderAsksAndNoStaysYesAccepts) {
     const std::string typed = root + "\\New\\Place\\";
     const std::string folder = root + "\\New\\Place";
     const std::string result = Run(root, {
-        [&](HWND dialog) {
-            SetDlgItemTextA(dialog, IDC_SEL_PATH, typed.c_str());
-            Press(dialog, IDC_SEL_OK);
-            return true;
-        },
-        AnswerBox(CreateQuestion(folder + "\\Perus"), IDNO, MB_ICONQUESTION),
-        BoxGone,
-        [&](HWND dialog) {
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), typed) << "still open after No";
-            EXPECT_EQ(ChosenFolder, root);
-            Press(dialog, IDC_SEL_OK);
-            return true;
-        },
-        AnswerBox(CreateQuestion(folder + "\\Perus"), IDYES, MB_ICONQUESTION),
-    });
+                                             [&](HWND dialog) {
+                                                 SetDlgItemTextA(dialog, IDC_SEL_PATH, typed.c_str());
+                                                 Press(dialog, IDC_SEL_OK);
+                                                 return true;
+                                             },
+                                             AnswerBox(CreateQuestion(folder + "\\Perus"), IDNO, MB_ICONQUESTION),
+                                             BoxGone,
+                                             [&](HWND dialog) {
+                                                 EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), typed)
+                                                     << "still open after No";
+                                                 EXPECT_EQ(ChosenFolder, root);
+                                                 Press(dialog, IDC_SEL_OK);
+                                                 return true;
+                                             },
+                                             AnswerBox(CreateQuestion(folder + "\\Perus"), IDYES, MB_ICONQUESTION),
+                                         });
     EXPECT_EQ(ChosenFolder, folder);
     EXPECT_EQ(result, folder + "\\Perus");
     EXPECT_EQ(GetFileAttributesA((root + "\\New").c_str()), INVALID_FILE_ATTRIBUTES) << "nothing is created";
@@ -532,8 +548,8 @@ TEST_F(BrowserTest, InvalidPathsAreRefusedWithAWarning) {
     ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, cwd), 0u);
     const std::string tooLong = "C:\\" + std::string(300, 'x');
     std::vector<TStep> steps;
-    for (const std::string& typed : {std::string("Q"), std::string("folder"), std::string("C:"),
-                                    std::string("ab\\c"), tooLong}) {
+    for (const std::string& typed :
+         {std::string("Q"), std::string("folder"), std::string("C:"), std::string("ab\\c"), tooLong}) {
         steps.push_back([typed](HWND dialog) {
             SetDlgItemTextA(dialog, IDC_SEL_PATH, typed.c_str());
             Press(dialog, IDC_SEL_OK);
@@ -560,47 +576,49 @@ TEST_F(BrowserTest, InvalidPathsAreRefusedWithAWarning) {
 
 TEST_F(BrowserTest, OkOnADriveRootGivesTheBareDrive) {
     const std::string drive = root.substr(0, 2);
-    const std::string result = Run(root, {
-        [&](HWND dialog) {
-            SetDlgItemTextA(dialog, IDC_SEL_PATH, (drive + "\\").c_str());
-            Press(dialog, IDC_SEL_OK);
-            return true;
-        },
-        [&](HWND dialog) {  // a question only when the product folder is missing there
-            if (HWND box = FindDialog(kCaption)) {
-                EXPECT_EQ(ItemText(box, 0xFFFF), CreateQuestion(drive + "\\Perus"));
-                PostMessageA(box, WM_COMMAND, IDYES, 0);
-            }
-            (void)dialog;
-            return true;
-        },
-    });
+    const std::string result =
+        Run(root, {
+                      [&](HWND dialog) {
+                          SetDlgItemTextA(dialog, IDC_SEL_PATH, (drive + "\\").c_str());
+                          Press(dialog, IDC_SEL_OK);
+                          return true;
+                      },
+                      [&](HWND dialog) {  // a question only when the product folder is missing there
+                          if (HWND box = FindDialog(kCaption)) {
+                              EXPECT_EQ(ItemText(box, 0xFFFF), CreateQuestion(drive + "\\Perus"));
+                              PostMessageA(box, WM_COMMAND, IDYES, 0);
+                          }
+                          (void)dialog;
+                          return true;
+                      },
+                  });
     EXPECT_EQ(ChosenFolder, drive);
     EXPECT_EQ(result, drive + "\\Perus");
 }
 
 TEST_F(BrowserTest, EnterOpensTheHighlightedFolderThenAccepts) {
-    const std::string result = Run(root, {
-        [&](HWND dialog) {
-            HWND list = GetDlgItem(dialog, IDC_SEL_FOLDERS);
-            SetFocus(list);
-            SendMessageA(list, LB_SETCURSEL, IndexOf(FolderEntries(dialog), "Gamma"), 0);
-            PostMessageA(list, WM_KEYDOWN, VK_RETURN, 0);
-            PostMessageA(list, WM_KEYUP, VK_RETURN, 0xC0000001);
-            return true;
-        },
-        [&](HWND dialog) {
-            EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root + "\\Gamma") << "opened, not accepted";
-            ExpectFolderList(dialog, root + "\\Gamma", true, {});
-            // Now the shown folder is the highlighted one: Enter accepts.
-            HWND list = GetDlgItem(dialog, IDC_SEL_FOLDERS);
-            EXPECT_EQ(GetFocus(), list);
-            PostMessageA(list, WM_KEYDOWN, VK_RETURN, 0);
-            PostMessageA(list, WM_KEYUP, VK_RETURN, 0xC0000001);
-            return true;
-        },
-        AnswerBox(CreateQuestion(root + "\\Gamma\\Perus"), IDYES, MB_ICONQUESTION),
-    });
+    const std::string result =
+        Run(root, {
+                      [&](HWND dialog) {
+                          HWND list = GetDlgItem(dialog, IDC_SEL_FOLDERS);
+                          SetFocus(list);
+                          SendMessageA(list, LB_SETCURSEL, IndexOf(FolderEntries(dialog), "Gamma"), 0);
+                          PostMessageA(list, WM_KEYDOWN, VK_RETURN, 0);
+                          PostMessageA(list, WM_KEYUP, VK_RETURN, 0xC0000001);
+                          return true;
+                      },
+                      [&](HWND dialog) {
+                          EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), root + "\\Gamma") << "opened, not accepted";
+                          ExpectFolderList(dialog, root + "\\Gamma", true, {});
+                          // Now the shown folder is the highlighted one: Enter accepts.
+                          HWND list = GetDlgItem(dialog, IDC_SEL_FOLDERS);
+                          EXPECT_EQ(GetFocus(), list);
+                          PostMessageA(list, WM_KEYDOWN, VK_RETURN, 0);
+                          PostMessageA(list, WM_KEYUP, VK_RETURN, 0xC0000001);
+                          return true;
+                      },
+                      AnswerBox(CreateQuestion(root + "\\Gamma\\Perus"), IDYES, MB_ICONQUESTION),
+                  });
     EXPECT_EQ(ChosenFolder, root + "\\Gamma");
     EXPECT_EQ(result, root + "\\Gamma\\Perus");
 }
@@ -611,79 +629,81 @@ TEST_F(BrowserTest, OpensAtTheOriginOfItsOwnersClientArea) {
     ASSERT_NE(owner, nullptr);
     POINT origin = {0, 0};
     ClientToScreen(owner, &origin);
-    Run(root, {
-        [&](HWND dialog) {
-            // The template places the dialog's client area, frame around it.
-            POINT client = {0, 0};
-            ClientToScreen(dialog, &client);
-            EXPECT_EQ(client.x, origin.x);
-            EXPECT_EQ(client.y, origin.y);
-            EXPECT_EQ(GetWindow(dialog, GW_OWNER), owner);
-            EXPECT_FALSE(IsWindowEnabled(owner)) << "modal";
-            Press(dialog, IDCANCEL);
-            return true;
+    Run(root,
+        {
+            [&](HWND dialog) {
+                // The template places the dialog's client area, frame around it.
+                POINT client = {0, 0};
+                ClientToScreen(dialog, &client);
+                EXPECT_EQ(client.x, origin.x);
+                EXPECT_EQ(client.y, origin.y);
+                EXPECT_EQ(GetWindow(dialog, GW_OWNER), owner);
+                EXPECT_FALSE(IsWindowEnabled(owner)) << "modal";
+                Press(dialog, IDCANCEL);
+                return true;
+            },
         },
-    }, owner);
+        owner);
     DestroyWindow(owner);
 }
 
 TEST_F(BrowserTest, ItemsAreDrawnIndentedWithTheirIcons) {
     Run(root, {
-        [&](HWND dialog) {
-            HWND list = GetDlgItem(dialog, IDC_SEL_FOLDERS);
-            const std::vector<TEntry> entries = FolderEntries(dialog);
-            const int product = IndexOf(entries, "Perus");
-            if (product < 0) {
-                ADD_FAILURE() << "no product folder entry";
-                Press(dialog, IDCANCEL);
-                return true;
-            }
-            HDC screen = GetDC(nullptr);
-            HDC dc = CreateCompatibleDC(screen);
-            HBITMAP bitmap = CreateCompatibleBitmap(screen, 400, 16);
-            ReleaseDC(nullptr, screen);
-            HGDIOBJ old = SelectObject(dc, bitmap);
-            const COLORREF background = RGB(1, 2, 3);
-            SetBkColor(dc, background);
-            SetTextColor(dc, RGB(250, 250, 250));
+                  [&](HWND dialog) {
+                      HWND list = GetDlgItem(dialog, IDC_SEL_FOLDERS);
+                      const std::vector<TEntry> entries = FolderEntries(dialog);
+                      const int product = IndexOf(entries, "Perus");
+                      if (product < 0) {
+                          ADD_FAILURE() << "no product folder entry";
+                          Press(dialog, IDCANCEL);
+                          return true;
+                      }
+                      HDC screen = GetDC(nullptr);
+                      HDC dc = CreateCompatibleDC(screen);
+                      HBITMAP bitmap = CreateCompatibleBitmap(screen, 400, 16);
+                      ReleaseDC(nullptr, screen);
+                      HGDIOBJ old = SelectObject(dc, bitmap);
+                      const COLORREF background = RGB(1, 2, 3);
+                      SetBkColor(dc, background);
+                      SetTextColor(dc, RGB(250, 250, 250));
 
-            DRAWITEMSTRUCT item = {};
-            item.CtlType = ODT_LISTBOX;
-            item.CtlID = IDC_SEL_FOLDERS;
-            item.itemID = static_cast<UINT>(product);
-            item.itemAction = ODA_DRAWENTIRE;
-            item.itemState = ODS_SELECTED | ODS_FOCUS;
-            item.hwndItem = list;
-            item.hDC = dc;
-            item.rcItem = {0, 0, 400, 16};
-            item.itemData = static_cast<ULONG_PTR>(entries[product].data);
-            SendMessageA(dialog, WM_DRAWITEM, IDC_SEL_FOLDERS, reinterpret_cast<LPARAM>(&item));
-            const int indent = static_cast<int>(-entries[product].data);
-            // Highlighted: the left margin is filled in the highlight colour,
-            // the colours of the DC come back afterwards.
-            EXPECT_EQ(GetPixel(dc, 1, 8), GetSysColor(COLOR_HIGHLIGHT));
-            EXPECT_EQ(GetPixel(dc, 399, 8), GetSysColor(COLOR_HIGHLIGHT));
-            EXPECT_EQ(GetBkColor(dc), background);
-            // The icon sits at 2 + indent: something other than the fill there.
-            bool iconDrawn = false;
-            for (int x = 2 + indent; x < 2 + indent + 16 && !iconDrawn; ++x)
-                for (int y = 0; y < 16 && !iconDrawn; ++y)
-                    iconDrawn = GetPixel(dc, x, y) != GetSysColor(COLOR_HIGHLIGHT);
-            EXPECT_TRUE(iconDrawn);
+                      DRAWITEMSTRUCT item = {};
+                      item.CtlType = ODT_LISTBOX;
+                      item.CtlID = IDC_SEL_FOLDERS;
+                      item.itemID = static_cast<UINT>(product);
+                      item.itemAction = ODA_DRAWENTIRE;
+                      item.itemState = ODS_SELECTED | ODS_FOCUS;
+                      item.hwndItem = list;
+                      item.hDC = dc;
+                      item.rcItem = {0, 0, 400, 16};
+                      item.itemData = static_cast<ULONG_PTR>(entries[product].data);
+                      SendMessageA(dialog, WM_DRAWITEM, IDC_SEL_FOLDERS, reinterpret_cast<LPARAM>(&item));
+                      const int indent = static_cast<int>(-entries[product].data);
+                      // Highlighted: the left margin is filled in the highlight colour,
+                      // the colours of the DC come back afterwards.
+                      EXPECT_EQ(GetPixel(dc, 1, 8), GetSysColor(COLOR_HIGHLIGHT));
+                      EXPECT_EQ(GetPixel(dc, 399, 8), GetSysColor(COLOR_HIGHLIGHT));
+                      EXPECT_EQ(GetBkColor(dc), background);
+                      // The icon sits at 2 + indent: something other than the fill there.
+                      bool iconDrawn = false;
+                      for (int x = 2 + indent; x < 2 + indent + 16 && !iconDrawn; ++x)
+                          for (int y = 0; y < 16 && !iconDrawn; ++y)
+                              iconDrawn = GetPixel(dc, x, y) != GetSysColor(COLOR_HIGHLIGHT);
+                      EXPECT_TRUE(iconDrawn);
 
-            // Not focused: the DC's own background.
-            item.itemState = ODS_SELECTED;
-            SendMessageA(dialog, WM_DRAWITEM, IDC_SEL_FOLDERS, reinterpret_cast<LPARAM>(&item));
-            EXPECT_EQ(GetPixel(dc, 1, 8), background);
-            EXPECT_EQ(GetPixel(dc, 399, 8), background);
+                      // Not focused: the DC's own background.
+                      item.itemState = ODS_SELECTED;
+                      SendMessageA(dialog, WM_DRAWITEM, IDC_SEL_FOLDERS, reinterpret_cast<LPARAM>(&item));
+                      EXPECT_EQ(GetPixel(dc, 1, 8), background);
+                      EXPECT_EQ(GetPixel(dc, 399, 8), background);
 
-            SelectObject(dc, old);
-            DeleteObject(bitmap);
-            DeleteDC(dc);
-            Press(dialog, IDCANCEL);
-            return true;
-        },
-    });
+                      SelectObject(dc, old);
+                      DeleteObject(bitmap);
+                      DeleteDC(dc);
+                      Press(dialog, IDCANCEL);
+                      return true;
+                  },
+              });
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ class TFakeLibrary {
     explicit TFakeLibrary(const char* name) : module_(LoadLibraryA(name)) {
         if (!module_) return;
         reset_ = reinterpret_cast<TFakeMmReset>(reinterpret_cast<void*>(GetProcAddress(module_, "FakeMmReset")));
-        count_ = reinterpret_cast<TFakeMmCallCount>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "FakeMmCallCount")));
+        count_ =
+            reinterpret_cast<TFakeMmCallCount>(reinterpret_cast<void*>(GetProcAddress(module_, "FakeMmCallCount")));
         at_ = reinterpret_cast<TFakeMmCallAt>(reinterpret_cast<void*>(GetProcAddress(module_, "FakeMmCallAt")));
     }
     ~TFakeLibrary() {

@@ -38,8 +38,8 @@ std::vector<DWORD> PlayFlags;
 MMRESULT WINAPI RecordSetVolume(HMIDIOUT device, DWORD volume) {
     RECT r{};
     const bool shown = MainWindow && GetWindowRect(MainWindow, &r);
-    VolumeCalls.push_back({reinterpret_cast<UINT_PTR>(device), volume, shown ? r.top : -1,
-                           shown ? r.bottom - r.top : -1});
+    VolumeCalls.push_back(
+        {reinterpret_cast<UINT_PTR>(device), volume, shown ? r.top : -1, shown ? r.bottom - r.top : -1});
     return 0;
 }
 UINT WINAPI OneDevice() { return 1; }
@@ -91,7 +91,8 @@ void ExpectDrawnAt(const TPixels& window, HBITMAP bitmap, int left, int top) {
     int reported = 0;
     const int mismatches = voztest::CompareDrawnAt(
         window, b, left, top, [&](int x, int y) { return ExpectedBackground(x, y, window.width, window.height); },
-        &opaque, [&](int x, int y, uint32_t seen, uint32_t expected) {
+        &opaque,
+        [&](int x, int y, uint32_t seen, uint32_t expected) {
             if (++reported <= 3)
                 ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << seen << ", expected "
                               << expected;
@@ -402,14 +403,12 @@ TEST_F(MainWindowTest, ErasingDrawsTheBandsWhateverThePatternBrushRepeats) {
     HBRUSH squeezed = EightByEightBrush(tile);
     DeleteObject(tile);
     ASSERT_NE(squeezed, nullptr);
-    const ULONG_PTR classBrush =
-        SetClassLongPtrA(MainWindow, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(squeezed));
+    const ULONG_PTR classBrush = SetClassLongPtrA(MainWindow, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(squeezed));
 
     constexpr uint32_t kMarker = 0xFF00FF;
     {
         TCanvas canvas(1024, 768, kMarker);
-        EXPECT_NE(SendMessageA(MainWindow, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.dc), 0), 0)
-            << "erased";
+        EXPECT_NE(SendMessageA(MainWindow, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.dc), 0), 0) << "erased";
         int wrong = 0;
         for (int y = 0; y < 768; y += 3)
             for (int x = 0; x < 1024; ++x)
@@ -520,8 +519,8 @@ class StatusWindowTest : public ::testing::Test {
         WelcomePlayed = false;
         ProgressCount = 0;
         ProgressTimer = 0;
-        StatusWindow = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), nullptr,
-                                          StatusDlgProc, 0);
+        StatusWindow =
+            CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), nullptr, StatusDlgProc, 0);
         ASSERT_NE(StatusWindow, nullptr);
         trackBar = GetDlgItem(StatusWindow, IDC_STATUS_VOLUME);
         progress = GetDlgItem(StatusWindow, IDC_STATUS_PROGRESS);
@@ -695,8 +694,8 @@ TEST(StatusWindowPlace, LowerLeftCornerOfTheWorkArea) {
         FakeWorkArea = c.area;
         FakeWorkAreaAsked = 0;
         SetSystemParametersProc(FakeSystemParameters);
-        HWND status = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), nullptr,
-                                         StatusDlgProc, 0);
+        HWND status =
+            CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), nullptr, StatusDlgProc, 0);
         SetSystemParametersProc(nullptr);
         ASSERT_NE(status, nullptr);
         EXPECT_EQ(FakeWorkAreaAsked, static_cast<UINT>(SPI_GETWORKAREA));
@@ -737,8 +736,8 @@ class PageRunTest : public MainWindowTest {
     void SetUp() override {
         MainWindowTest::SetUp();
         InitCommonControls();
-        StatusWindow = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), MainWindow,
-                                          StatusDlgProc, 0);
+        StatusWindow =
+            CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), MainWindow, StatusDlgProc, 0);
         ASSERT_NE(StatusWindow, nullptr);
     }
     void TearDown() override {
@@ -781,8 +780,8 @@ TEST_F(PageRunTest, AfterEachPageTheStatusWindowIsAboveTheMainWindowAndNotActive
 TEST_F(PageRunTest, NeitherTopmostNorAboveAnotherProgramsWindow) {
     ShowWindow(StatusWindow, SW_SHOWNOACTIVATE);
     // A topmost window, as a taskbar is: the status window does not join it.
-    HWND topmost = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP | WS_VISIBLE, 600, 10,
-                                   50, 20, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND topmost = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP | WS_VISIBLE, 600, 10, 50,
+                                   20, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(topmost, nullptr);
     EXPECT_EQ(RunPage(GetModuleHandleA(nullptr), IDD_LICENCEPAGE, QuickPageProc), 7);
     PumpMessages();
@@ -816,8 +815,8 @@ TEST_F(PageRunTest, AStatusWindowClosedByTheUserStaysClosed) {
     EXPECT_FALSE(IsWindowVisible(StatusWindow));
     // Not yet shown (before the music starts): raising leaves it hidden too.
     DestroyWindow(StatusWindow);
-    StatusWindow = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), MainWindow,
-                                      StatusDlgProc, 0);
+    StatusWindow =
+        CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), MainWindow, StatusDlgProc, 0);
     RaiseStatusWindow();
     EXPECT_FALSE(IsWindowVisible(StatusWindow));
 }
@@ -836,8 +835,8 @@ TEST(CenterWindow, CentresSixteenPixelsHighAndOverhangsEqually) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
-        HWND w = CreateWindowExA(0, "STATIC", "", WS_POPUP, 5, 5, c.w, c.h, nullptr, nullptr,
-                                 GetModuleHandleA(nullptr), nullptr);
+        HWND w = CreateWindowExA(0, "STATIC", "", WS_POPUP, 5, 5, c.w, c.h, nullptr, nullptr, GetModuleHandleA(nullptr),
+                                 nullptr);
         ASSERT_NE(w, nullptr);
         CenterWindow(w);
         RECT r{};
@@ -865,8 +864,7 @@ TEST(PumpMessages, DispatchesEverythingUntilTheQueueIsEmpty) {
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "VozPumpSink";
     RegisterClassA(&wc);
-    HWND sink = CreateWindowExA(0, "VozPumpSink", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance,
-                                nullptr);
+    HWND sink = CreateWindowExA(0, "VozPumpSink", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
     ASSERT_NE(sink, nullptr);
     PumpMessages();
     Received.clear();
@@ -924,8 +922,8 @@ void CALLBACK AnswerBox(HWND page, UINT, UINT_PTR id, DWORD) {
     // tells the default button on both systems.
     Seen.noIsDefault = (GetWindowLongA(GetDlgItem(box, IDNO), GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON &&
                        (GetWindowLongA(GetDlgItem(box, IDYES), GWL_STYLE) & 0xF) != BS_DEFPUSHBUTTON;
-    Seen.yesNoOnly = GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO) && !GetDlgItem(box, IDOK) &&
-                     !GetDlgItem(box, IDCANCEL);
+    Seen.yesNoOnly =
+        GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO) && !GetDlgItem(box, IDOK) && !GetDlgItem(box, IDCANCEL);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(Answer, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, Answer)));
 }
 

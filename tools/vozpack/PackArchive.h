@@ -6,11 +6,11 @@
 #include "PackPlatform.h"
 
 struct TPackRequest {
-  fs::path stub;  // empty with archiveOnly
-  fs::path out;
-  fs::path folder;
-  bool archiveOnly = false;
-  TCompressOptions compress;
+    fs::path stub;  // empty with archiveOnly
+    fs::path out;
+    fs::path folder;
+    bool archiveOnly = false;
+    TCompressOptions compress;
 };
 // Returns the exit status; the output file is replaced only when complete.
 int PackCommand(const TPackRequest& request);

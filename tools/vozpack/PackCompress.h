@@ -13,10 +13,10 @@
 // zlib's compress2 even where the faster compressor is built in (the
 // Windows build only has zlib). threads 0 means one per core.
 struct TCompressOptions {
-  int level = 6;
-  bool best = false;
-  bool useZlib = false;
-  int threads = 0;
+    int level = 6;
+    bool best = false;
+    bool useZlib = false;
+    int threads = 0;
 };
 
 // Name of the compressor the options select ("libdeflate" or "zlib").
@@ -24,8 +24,8 @@ const char* CompressorName(const TCompressOptions& options);
 
 // One job: command bytes that become one block.
 struct TBlockJob {
-  const uint8_t* commands;
-  int32_t length;
+    const uint8_t* commands;
+    int32_t length;
 };
 
 // Called while blocks are made, from any of the workers but never from two
@@ -36,5 +36,4 @@ typedef void(VOZ_CDECL* TBlockProgressProc)(uint64_t done, void* user);
 // blocks[i], on several threads. The result does not depend on the number
 // of threads. False when a job cannot be encoded.
 bool EncodeBlocks(const std::vector<TBlockJob>& jobs, const TCompressOptions& options,
-                  std::vector<std::vector<uint8_t>>* blocks, TBlockProgressProc progress,
-                  void* progressUser);
+                  std::vector<std::vector<uint8_t>>* blocks, TBlockProgressProc progress, void* progressUser);

@@ -12,17 +12,17 @@
 // The matcher's result before encoding: copy (base offset, length) and
 // literal (target offset, length) commands that rebuild the target in order.
 struct TDeltaCommand {
-  bool copy;
-  uint32_t offset;  // base offset for a copy, target offset for a literal
-  uint32_t length;
+    bool copy;
+    uint32_t offset;  // base offset for a copy, target offset for a literal
+    uint32_t length;
 };
 
 // Finds copies from base for target: the commands whose encoded stream the
 // matcher expects to compress smallest. Deterministic; threads only share
 // the work on fixed segment bounds. Needs about five bytes of memory per
 // base byte and some 30 MB per thread; false when memory runs out.
-bool MatchDelta(const uint8_t* base, size_t baseLength, const uint8_t* target, size_t targetLength,
-                int threads, std::vector<TDeltaCommand>* commands);
+bool MatchDelta(const uint8_t* base, size_t baseLength, const uint8_t* target, size_t targetLength, int threads,
+                std::vector<TDeltaCommand>* commands);
 
 // A whole patch: the matched commands, encoded as a command stream whose
 // blocks are compressed with options. False when an input is too large for

@@ -17,17 +17,16 @@ bool BuildSuffixArray(const uint8_t* text, size_t length, std::vector<int32_t>* 
 // The suffix array with a table of where each two-byte prefix begins, so a
 // search starts in a small range.
 struct TSuffixIndex {
-  const uint8_t* text = nullptr;
-  size_t length = 0;
-  std::vector<int32_t> sa;
-  // Ranks [rangeBegin[k], rangeEnd[k]) hold the suffixes that start with the
-  // two bytes k (first byte high); the one-byte suffix is in no range.
-  std::vector<int32_t> rangeBegin, rangeEnd;
+    const uint8_t* text = nullptr;
+    size_t length = 0;
+    std::vector<int32_t> sa;
+    // Ranks [rangeBegin[k], rangeEnd[k]) hold the suffixes that start with the
+    // two bytes k (first byte high); the one-byte suffix is in no range.
+    std::vector<int32_t> rangeBegin, rangeEnd;
 };
 bool BuildSuffixIndex(const uint8_t* text, size_t length, TSuffixIndex* index);
 
 // The longest match of s[0, sLength) among the suffixes of the text, at most
 // maxLength bytes compared. Returns its length and in *position the start of
 // a suffix that reaches it; matches shorter than two bytes count as none (0).
-size_t LongestMatch(const TSuffixIndex& index, const uint8_t* s, size_t sLength, size_t maxLength,
-                    size_t* position);
+size_t LongestMatch(const TSuffixIndex& index, const uint8_t* s, size_t sLength, size_t maxLength, size_t* position);

@@ -10,6 +10,6 @@ uint32_t DosStampFromParts(int year, int month, int day, int hour, int minute, i
 
 // The stamp's fields; false when they do not form a valid date and time.
 struct TDosParts {
-  int year, month, day, hour, minute, second;
+    int year, month, day, hour, minute, second;
 };
 bool DosStampToParts(uint32_t stamp, TDosParts* parts);

@@ -28,17 +28,16 @@ bool FileSize(FILE* f, uint64_t* size);
 // failure. Files larger than limit are refused without being read, and one
 // that does not fit in memory fails with a message instead of ending the
 // program.
-bool ReadFileBytes(const fs::path& path, uint64_t limit, std::vector<uint8_t>* data,
-                   std::string* message);
+bool ReadFileBytes(const fs::path& path, uint64_t limit, std::vector<uint8_t>* data, std::string* message);
 
 // A new file beside target, written and then renamed over it, so that a
 // failure leaves target as it was. Its name is short ("vozpack-XXXXXX.tmp"),
 // so that a target with the longest name a folder can hold still gets one.
 // mode is the POSIX permission bits the file ends with (ignored on Windows).
 struct TTempFile {
-  FILE* file = nullptr;
-  fs::path path;
-  fs::path target;
+    FILE* file = nullptr;
+    fs::path path;
+    fs::path target;
 };
 bool CreateTempBeside(const fs::path& target, unsigned mode, TTempFile* temp, std::string* message);
 // Closes and renames; on any failure the temp file is removed.
@@ -66,19 +65,19 @@ void ApplyDosStampAndAttributes(const fs::path& path, uint32_t stamp, uint32_t a
 // junction or another reparse point) is never entered: whatever it points
 // to, nothing is written there.
 struct TExtractTarget {
-  fs::path destination;
-  int folderFd = -1;            // POSIX: the folder of the last entry, opened without following links
-  std::string folderName;       // its archive name ("" for the destination itself)
-  std::set<std::string> checked;  // Windows: folders checked so far (archive names)
+    fs::path destination;
+    int folderFd = -1;              // POSIX: the folder of the last entry, opened without following links
+    std::string folderName;         // its archive name ("" for the destination itself)
+    std::set<std::string> checked;  // Windows: folders checked so far (archive names)
 };
 // One entry's new file: written under a temporary name in the entry's
 // folder, then renamed over the entry's name (a link of that name is
 // replaced, not followed).
 struct TEntryFile {
-  FILE* file = nullptr;
-  fs::path tempPath;
-  fs::path target;
-  std::string tempName, leafName;  // POSIX: the names inside folderFd
+    FILE* file = nullptr;
+    fs::path tempPath;
+    fs::path target;
+    std::string tempName, leafName;  // POSIX: the names inside folderFd
 };
 // Makes the entry's folders (one at a time, none through a link) and its
 // new file. Returns 0, -2 (a folder or the file cannot be made, a file
@@ -87,8 +86,7 @@ struct TEntryFile {
 int32_t OpenEntryFile(TExtractTarget* t, const std::string& name, TEntryFile* e, std::string* message);
 // Dates the new file and gives it its attributes, then renames it over the
 // entry's name. False with *message set (the new file is removed).
-bool CommitEntryFile(TExtractTarget* t, TEntryFile* e, uint32_t stamp, uint32_t attributes,
-                     std::string* message);
+bool CommitEntryFile(TExtractTarget* t, TEntryFile* e, uint32_t stamp, uint32_t attributes, std::string* message);
 // Closes and removes the new file (errors ignored).
 void DiscardEntryFile(TExtractTarget* t, TEntryFile* e);
 void CloseExtractTarget(TExtractTarget* t);
@@ -97,11 +95,9 @@ void CloseExtractTarget(TExtractTarget* t);
 
 // What a path is on disk, after following links: device and file number.
 struct TFileIdentity {
-  uint64_t device = 0;
-  uint64_t index = 0;
-  bool operator<(const TFileIdentity& o) const {
-    return device != o.device ? device < o.device : index < o.index;
-  }
+    uint64_t device = 0;
+    uint64_t index = 0;
+    bool operator<(const TFileIdentity& o) const { return device != o.device ? device < o.device : index < o.index; }
 };
 bool FileIdentityOf(const fs::path& path, TFileIdentity* id);
 

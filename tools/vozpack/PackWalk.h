@@ -9,11 +9,11 @@
 #include "PackPlatform.h"
 
 struct TSourceFile {
-  std::string name;  // archive name, "\" separators
-  fs::path path;
-  uint64_t size;
-  uint32_t stamp;
-  uint32_t attributes;
+    std::string name;  // archive name, "\" separators
+    fs::path path;
+    uint64_t size;
+    uint32_t stamp;
+    uint32_t attributes;
 };
 
 // The files below folder, sorted by archive name; skip (the output file) is
@@ -21,5 +21,4 @@ struct TSourceFile {
 // warning), a folder reached twice is packed once, a loop, a name the
 // setup could not extract or a file of 2 GiB is refused: false with *error.
 // Warns about names that differ only in letter case and about empty folders.
-bool WalkPackFolder(const fs::path& folder, const fs::path& skip, std::vector<TSourceFile>* files,
-                    std::string* error);
+bool WalkPackFolder(const fs::path& folder, const fs::path& skip, std::vector<TSourceFile>* files, std::string* error);
