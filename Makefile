@@ -2,7 +2,7 @@
 # then builds with CMake. Nobody names a toolchain file.
 #   make        build everything, run nothing
 #   make run    the main job
-#   make test   build and run every test level
+#   make test   check the sources' format, build and run every test level
 #   make fuzz   run each fuzz target for a bounded time
 #   make bench  run the benchmarks
 SHELL := /bin/bash
@@ -59,6 +59,7 @@ run: all
 # programs, otherwise in a virtual machine, where `make test` runs a chosen
 # part of the level and `make test32` all of it).
 test: all
+	scripts/check-format
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
 	BUILD=$(BUILD) scripts/wine-env -- bash -c 'cd $(WIN64) && ctest --output-on-failure -j $(WINE_JOBS)'
 	BUILD=$(BUILD) WINE_JOBS=$(WINE_JOBS) scripts/test-i686 $(WIN32)
