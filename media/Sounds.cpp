@@ -5,13 +5,28 @@
 #include "ShortUtl.h"
 #include "resource.h"
 
-TPlaySoundProc PlaySoundProc = nullptr;
-TMidiOutSetVolumeProc MidiOutSetVolumeProc = nullptr;
-TMidiOutGetNumDevsProc MidiOutGetNumDevsProc = nullptr;
-TMciSendProc MciSendProc = nullptr;
 std::string MusicFile;
 
 namespace {
+
+// The entry points, as bound from the library and as replaced by a test.
+struct TEntryPoints {
+    TPlaySoundProc playSound = nullptr;
+    TMidiOutSetVolumeProc midiOutSetVolume = nullptr;
+    TMidiOutGetNumDevsProc midiOutGetNumDevs = nullptr;
+    TMciSendProc mciSendString = nullptr;
+};
+TEntryPoints Bound;
+TEntryPoints Replaced;
+
+template <typename T>
+T Entry(T replaced, T bound) {
+    return replaced ? replaced : bound;
+}
+TPlaySoundProc PlaySoundEntry() { return Entry(Replaced.playSound, Bound.playSound); }
+TMidiOutSetVolumeProc SetVolumeEntry() { return Entry(Replaced.midiOutSetVolume, Bound.midiOutSetVolume); }
+TMidiOutGetNumDevsProc NumDevsEntry() { return Entry(Replaced.midiOutGetNumDevs, Bound.midiOutGetNumDevs); }
+TMciSendProc MciEntry() { return Entry(Replaced.mciSendString, Bound.mciSendString); }
 
 HMODULE MultimediaLibrary = nullptr;
 // StartMusic loads the same library the start-up step bound.
@@ -26,8 +41,9 @@ T BindEntry(HMODULE library, const char* name) {
 }
 
 void SendMci(const std::string& command, HWND callback) {
-    if (!MciSendProc) return;
-    /* result = */ (void)MciSendProc(command.c_str(), nullptr, 0, callback);
+    const TMciSendProc send = MciEntry();
+    if (!send) return;
+    /* result = */ (void)send(command.c_str(), nullptr, 0, callback);
 }
 
 }  // namespace
@@ -36,29 +52,39 @@ void InitSoundsModule(const char* libraryName) {
     DoneSoundsModule();
     MultimediaLibraryName = libraryName ? libraryName : "";
     MultimediaLibrary = LoadLibraryA(MultimediaLibraryName.c_str());
-    MidiOutSetVolumeProc = BindEntry<TMidiOutSetVolumeProc>(MultimediaLibrary, "midiOutSetVolume");
-    PlaySoundProc = BindEntry<TPlaySoundProc>(MultimediaLibrary, "PlaySoundA");
-    MidiOutGetNumDevsProc = BindEntry<TMidiOutGetNumDevsProc>(MultimediaLibrary, "midiOutGetNumDevs");
+    Bound.midiOutSetVolume = BindEntry<TMidiOutSetVolumeProc>(MultimediaLibrary, "midiOutSetVolume");
+    Bound.playSound = BindEntry<TPlaySoundProc>(MultimediaLibrary, "PlaySoundA");
+    Bound.midiOutGetNumDevs = BindEntry<TMidiOutGetNumDevsProc>(MultimediaLibrary, "midiOutGetNumDevs");
 }
 
 void DoneSoundsModule() {
-    PlaySoundProc = nullptr;
-    MidiOutSetVolumeProc = nullptr;
-    MidiOutGetNumDevsProc = nullptr;
+    Bound = TEntryPoints();
     if (MultimediaLibrary) FreeLibrary(MultimediaLibrary);
     MultimediaLibrary = nullptr;
 }
 
+TSoundEntries BoundSoundEntries() {
+    TSoundEntries bound;
+    bound.playSound = Bound.playSound != nullptr;
+    bound.midiOutSetVolume = Bound.midiOutSetVolume != nullptr;
+    bound.midiOutGetNumDevs = Bound.midiOutGetNumDevs != nullptr;
+    bound.mciSendString = Bound.mciSendString != nullptr;
+    return bound;
+}
+
 void PlaySoundResource(const char* name, DWORD flags) {
-    if (!PlaySoundProc) return;
-    /* result = */ (void)PlaySoundProc(name, GetModuleHandleA(nullptr), flags | SND_RESOURCE);
+    const TPlaySoundProc play = PlaySoundEntry();
+    if (!play) return;
+    /* result = */ (void)play(name, GetModuleHandleA(nullptr), flags | SND_RESOURCE);
 }
 
 void SetMusicVolume(DWORD volume) {
-    if (!MidiOutSetVolumeProc || !MidiOutGetNumDevsProc) return;
-    const UINT count = MidiOutGetNumDevsProc();
+    const TMidiOutSetVolumeProc setVolume = SetVolumeEntry();
+    const TMidiOutGetNumDevsProc numDevs = NumDevsEntry();
+    if (!setVolume || !numDevs) return;
+    const UINT count = numDevs();
     for (UINT device = 0; device < count; ++device)
-        (void)MidiOutSetVolumeProc(reinterpret_cast<HMIDIOUT>(static_cast<UINT_PTR>(device)), volume);
+        (void)setVolume(reinterpret_cast<HMIDIOUT>(static_cast<UINT_PTR>(device)), volume);
 }
 
 DWORD MusicLevelVolume(int level) {
@@ -70,9 +96,9 @@ void StartMusic(HWND notifyWindow, HWND statusWindow) {
     // This load is kept for the rest of the run: the completion notices and
     // the shutdown still send commands through it.
     HMODULE library = LoadLibraryA(MultimediaLibraryName.c_str());
-    MciSendProc = BindEntry<TMciSendProc>(library, "mciSendStringA");
+    Bound.mciSendString = BindEntry<TMciSendProc>(library, "mciSendStringA");
 
-    if (MciSendProc) {
+    if (MciEntry()) {
         char temp[MAX_PATH];
         const DWORD length = GetTempPathA(sizeof temp, temp);
         // No usable temp folder: the music stays off rather than landing in
@@ -95,7 +121,7 @@ void StartMusic(HWND notifyWindow, HWND statusWindow) {
 }
 
 void HandleMusicNotify(WPARAM code, HWND notifyWindow) {
-    if (!MciSendProc || code != MCI_NOTIFY_SUCCESSFUL) return;
+    if (!MciEntry() || code != MCI_NOTIFY_SUCCESSFUL) return;
     SendMci(std::string("seek ") + kMciAlias + " to start", nullptr);
     SendMci(std::string("play ") + kMciAlias + " notify ", notifyWindow);
 }
@@ -120,3 +146,8 @@ bool WriteMemoryToFile(const void* data, size_t length, const std::string& path)
     if (!CloseHandle(file)) ok = false;
     return ok;
 }
+
+void SetPlaySoundProc(TPlaySoundProc proc) { Replaced.playSound = proc; }
+void SetMidiOutSetVolumeProc(TMidiOutSetVolumeProc proc) { Replaced.midiOutSetVolume = proc; }
+void SetMidiOutGetNumDevsProc(TMidiOutGetNumDevsProc proc) { Replaced.midiOutGetNumDevs = proc; }
+void SetMciSendProc(TMciSendProc proc) { Replaced.mciSendString = proc; }

@@ -18,40 +18,35 @@
 #include <cstddef>
 #include <string>
 
-// Signatures of the bound entry points, as the multimedia library exports them.
-using TPlaySoundProc = BOOL(WINAPI*)(LPCSTR sound, HMODULE module, DWORD flags);
-using TMidiOutSetVolumeProc = MMRESULT(WINAPI*)(HMIDIOUT device, DWORD volume);
-using TMidiOutGetNumDevsProc = UINT(WINAPI*)();
-using TMciSendProc = MCIERROR(WINAPI*)(LPCSTR command, LPSTR returnString, UINT returnLength, HWND callback);
-
-// Bound by InitSoundsModule ("PlaySoundA", "midiOutSetVolume",
-// "midiOutGetNumDevs"); empty when missing and after DoneSoundsModule.
-// Tests may put recording procedures here.
-extern TPlaySoundProc PlaySoundProc;
-extern TMidiOutSetVolumeProc MidiOutSetVolumeProc;
-extern TMidiOutGetNumDevsProc MidiOutGetNumDevsProc;
-
-// "mciSendStringA", resolved by StartMusic; empty until then and when the
-// library or the function is missing.
-extern TMciSendProc MciSendProc;
+// Which entry points are bound: the three of InitSoundsModule
+// ("PlaySoundA", "midiOutSetVolume", "midiOutGetNumDevs") and the one
+// StartMusic binds ("mciSendStringA"). Each is false when the library or the
+// function is missing, before its binding and after DoneSoundsModule.
+struct TSoundEntries {
+    bool playSound = false;
+    bool midiOutSetVolume = false;
+    bool midiOutGetNumDevs = false;
+    bool mciSendString = false;
+};
+TSoundEntries BoundSoundEntries();
 
 // Full path of the music file in the temp folder; empty until StartMusic has
 // named it. It keeps its value when writing the file failed, so the shutdown
 // still tries to delete it.
 extern std::string MusicFile;
 
-// Start-up step: loads the multimedia library by name and binds the three
-// entry points above. A missing library or function leaves its entry point
+// Start-up step: loads the multimedia library by name and binds "PlaySoundA",
+// "midiOutSetVolume" and "midiOutGetNumDevs". A missing library or function leaves its entry point
 // empty and reports nothing. The library name is "winmm.dll"; tests pass
 // their own. Calling it again releases the previous binding first.
 void InitSoundsModule(const char* libraryName = "winmm.dll");
 
-// Shutdown step: releases the library and empties the entry points bound by
-// InitSoundsModule (MciSendProc comes from StartMusic's own, never released
-// load of the library and stays).
+// Shutdown step: releases the library and empties every bound entry point,
+// StartMusic's "mciSendStringA" among them (its own load of the library is
+// never released). Replacements set below stay.
 void DoneSoundsModule();
 
-// Plays the program's WAVE resource name with PlaySoundProc, adding
+// Plays the program's WAVE resource name with "PlaySoundA", adding
 // SND_RESOURCE to flags (callers pass SND_ASYNC). The result is ignored.
 void PlaySoundResource(const char* name, DWORD flags);
 
@@ -75,10 +70,22 @@ void StartMusic(HWND notifyWindow, HWND statusWindow);
 // plays again with a notice to it; any other code ends the loop.
 void HandleMusicNotify(WPARAM code, HWND notifyWindow);
 
-// Sends "close <alias>" when MciSendProc is present.
+// Sends "close <alias>" when "mciSendStringA" is bound.
 void CloseMusic();
 
 // Creates path anew (an existing file is truncated), writes length bytes of
 // data and closes it. True when every step succeeded; false for an
 // over-long path, a missing folder or any write error.
 bool WriteMemoryToFile(const void* data, size_t length, const std::string& path);
+
+// ---- Test seams --------------------------------------------------------------
+// Each setter replaces one entry point of the multimedia library; nullptr
+// restores the bound one (or none, when nothing is bound).
+using TPlaySoundProc = BOOL(WINAPI*)(LPCSTR sound, HMODULE module, DWORD flags);
+void SetPlaySoundProc(TPlaySoundProc proc);
+using TMidiOutSetVolumeProc = MMRESULT(WINAPI*)(HMIDIOUT device, DWORD volume);
+void SetMidiOutSetVolumeProc(TMidiOutSetVolumeProc proc);
+using TMidiOutGetNumDevsProc = UINT(WINAPI*)();
+void SetMidiOutGetNumDevsProc(TMidiOutGetNumDevsProc proc);
+using TMciSendProc = MCIERROR(WINAPI*)(LPCSTR command, LPSTR returnString, UINT returnLength, HWND callback);
+void SetMciSendProc(TMciSendProc proc);

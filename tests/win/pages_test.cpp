@@ -312,7 +312,7 @@ class PagesTest : public ::testing::Test {
         // plays nothing, it only shows the status window.
         InitSoundsModule("voz_no_multimedia.dll");
         PlayedSounds.clear();
-        PlaySoundProc = RecordPlaySound;
+        SetPlaySoundProc(RecordPlaySound);
         QueriedRoots.clear();
         FakeFreeMB = 100.0;
         FakeDiskFails = false;
@@ -337,6 +337,7 @@ class PagesTest : public ::testing::Test {
         if (StatusWindow) DestroyWindow(StatusWindow);
         StatusWindow = nullptr;
         DoneSoundsModule();
+        SetPlaySoundProc(nullptr);
         SetDiskFreeSpaceProc(nullptr);
         SetBrowserVersionProc(nullptr);
         RemoveTree(folder_);
@@ -434,7 +435,7 @@ TEST_F(PagesTest, LicenceDeclinedByButtonEscapeOrCloseBox) {
         PumpFor(450);  // past the music delay: an ended page starts nothing
         EXPECT_EQ(IsWindowVisible(StatusWindow) != FALSE, c.waitForMusic);
     }
-    EXPECT_EQ(MciSendProc, nullptr);
+    EXPECT_FALSE(BoundSoundEntries().mciSendString);
 }
 
 // ==== Main setup page ================================================================

@@ -97,12 +97,10 @@ class SoundsTest : public ::testing::Test {
         ASSERT_TRUE(fake.Ready()) << "fakewinmm.dll not found beside the test";
         InitSoundsModule("fakewinmm.dll");
         fake.Reset(2);
-        MciSendProc = nullptr;
         MusicFile.clear();
     }
     void TearDown() override {
         DoneSoundsModule();
-        MciSendProc = nullptr;
         if (TestMainWindow) DestroyWindow(TestMainWindow);
         if (TestStatusWindow) DestroyWindow(TestStatusWindow);
         TestMainWindow = TestStatusWindow = nullptr;
@@ -126,14 +124,16 @@ TEST_F(SoundsTest, BindsTheLibraryByNameAndEveryEntryIsOptional) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.library);
         InitSoundsModule(c.library);
-        EXPECT_EQ(PlaySoundProc != nullptr, c.play);
-        EXPECT_EQ(MidiOutSetVolumeProc != nullptr, c.setVolume);
-        EXPECT_EQ(MidiOutGetNumDevsProc != nullptr, c.numDevs);
-        EXPECT_EQ(MciSendProc, nullptr) << "mciSendStringA is bound by StartMusic only";
+        TSoundEntries bound = BoundSoundEntries();
+        EXPECT_EQ(bound.playSound, c.play);
+        EXPECT_EQ(bound.midiOutSetVolume, c.setVolume);
+        EXPECT_EQ(bound.midiOutGetNumDevs, c.numDevs);
+        EXPECT_FALSE(bound.mciSendString) << "mciSendStringA is bound by StartMusic only";
         DoneSoundsModule();
-        EXPECT_EQ(PlaySoundProc, nullptr);
-        EXPECT_EQ(MidiOutSetVolumeProc, nullptr);
-        EXPECT_EQ(MidiOutGetNumDevsProc, nullptr);
+        bound = BoundSoundEntries();
+        EXPECT_FALSE(bound.playSound);
+        EXPECT_FALSE(bound.midiOutSetVolume);
+        EXPECT_FALSE(bound.midiOutGetNumDevs);
     }
 }
 
@@ -190,7 +190,7 @@ TEST_F(SoundsTest, MissingEntriesSilenceTheirFeaturesOnly) {
     // window is still shown.
     TestStatusWindow = MakePlainWindow();
     StartMusic(TestMainWindow, TestStatusWindow);
-    EXPECT_EQ(MciSendProc, nullptr);
+    EXPECT_FALSE(BoundSoundEntries().mciSendString);
     EXPECT_TRUE(MusicFile.empty());
     EXPECT_TRUE(IsWindowVisible(TestStatusWindow));
     HandleMusicNotify(MCI_NOTIFY_SUCCESSFUL, TestMainWindow);
@@ -202,7 +202,7 @@ TEST_F(SoundsTest, MissingEntriesSilenceTheirFeaturesOnly) {
     SetMusicVolume(0);
     PlaySoundResource(IDW_WAIT, SND_ASYNC);
     StartMusic(TestMainWindow, TestStatusWindow);
-    EXPECT_EQ(MciSendProc, nullptr);
+    EXPECT_FALSE(BoundSoundEntries().mciSendString);
 }
 
 TEST_F(SoundsTest, StartMusicWritesTheMusicOpensPlaysAndShowsTheStatusWindow) {
@@ -211,7 +211,7 @@ TEST_F(SoundsTest, StartMusicWritesTheMusicOpensPlaysAndShowsTheStatusWindow) {
     HWND active = GetActiveWindow();
     StartMusic(TestMainWindow, TestStatusWindow);
 
-    ASSERT_NE(MciSendProc, nullptr);
+    ASSERT_TRUE(BoundSoundEntries().mciSendString);
     EXPECT_EQ(MusicFile, voztest::TempPath() + "_vtsetup.mid");
     const std::string music = MusicResource();
     ASSERT_EQ(music.size(), 3785u);
@@ -273,6 +273,35 @@ TEST_F(SoundsTest, SuccessfulCompletionRestartsTheMusicOtherNoticesEndIt) {
     ASSERT_EQ(mci.size(), 1u);
     EXPECT_EQ(mci[0].text, "close " + kAlias);
     EXPECT_EQ(mci[0].c, 0u);
+
+    // The shutdown forgets StartMusic's binding too: a late notice sends nothing.
+    DoneSoundsModule();
+    EXPECT_FALSE(BoundSoundEntries().mciSendString);
+    fake.Reset(2);
+    HandleMusicNotify(MCI_NOTIFY_SUCCESSFUL, TestMainWindow);
+    CloseMusic();
+    EXPECT_TRUE(fake.Calls().empty());
+}
+
+std::vector<std::string> ReplacedPlays;
+BOOL WINAPI RecordReplacedPlay(LPCSTR sound, HMODULE, DWORD) {
+    ReplacedPlays.push_back(sound);
+    return TRUE;
+}
+
+TEST_F(SoundsTest, AReplacedEntryIsCalledInsteadAndNullRestoresTheBoundOne) {
+    ReplacedPlays.clear();
+    SetPlaySoundProc(RecordReplacedPlay);
+    PlaySoundResource(IDW_WAIT, SND_ASYNC);
+    EXPECT_EQ(ReplacedPlays, std::vector<std::string>{"WAIT"});
+    EXPECT_TRUE(fake.Calls().empty());
+    EXPECT_TRUE(BoundSoundEntries().playSound) << "a replacement leaves the binding alone";
+
+    SetPlaySoundProc(nullptr);
+    PlaySoundResource(IDW_WAIT, SND_ASYNC);
+    EXPECT_EQ(ReplacedPlays.size(), 1u);
+    ASSERT_EQ(fake.Calls("PlaySoundA").size(), 1u);
+    EXPECT_EQ(fake.Calls("PlaySoundA")[0].text, "WAIT");
 }
 
 TEST(WriteMemoryToFile, CreatesTruncatesAndFailsCleanly) {

@@ -58,17 +58,17 @@ void InstallRecorders() {
     MciCalls.clear();
     PlayedSounds.clear();
     PlayFlags.clear();
-    MidiOutSetVolumeProc = RecordSetVolume;
-    MidiOutGetNumDevsProc = OneDevice;
-    PlaySoundProc = RecordPlaySound;
-    MciSendProc = RecordMci;
+    SetMidiOutSetVolumeProc(RecordSetVolume);
+    SetMidiOutGetNumDevsProc(OneDevice);
+    SetPlaySoundProc(RecordPlaySound);
+    SetMciSendProc(RecordMci);
 }
 
 void RemoveRecorders() {
-    MidiOutSetVolumeProc = nullptr;
-    MidiOutGetNumDevsProc = nullptr;
-    PlaySoundProc = nullptr;
-    MciSendProc = nullptr;
+    SetMidiOutSetVolumeProc(nullptr);
+    SetMidiOutGetNumDevsProc(nullptr);
+    SetPlaySoundProc(nullptr);
+    SetMciSendProc(nullptr);
 }
 
 int Level(DWORD volume) { return static_cast<int>(volume & 0xFFFF) / 256; }
@@ -656,7 +656,8 @@ TEST_F(StatusWindowTest, ClosingSilencesEndsTheTimersAndHides) {
     EXPECT_EQ(MciCalls[0].callback, nullptr);
 
     // Without the MCI entry point closing still silences; no command is sent.
-    MciSendProc = nullptr;
+    DoneSoundsModule();
+    SetMciSendProc(nullptr);
     SendMessageA(StatusWindow, WM_CLOSE, 0, 0);
     EXPECT_EQ(MciCalls.size(), 1u);
 }
