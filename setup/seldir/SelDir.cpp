@@ -10,11 +10,36 @@
 
 std::string AppendedFolder;
 std::string MessageCaption;
-std::string ChosenFolder;
-int32_t CurrentIndex = 0;
-int32_t CurrentDrive = 0;
 
 namespace {
+
+// The initial folder while the dialog runs; the accepted folder (without the
+// product folder) after OK.
+std::string ChosenFolder;
+// List index of the folder being shown: the last entry of the path chain in
+// the folder list.
+int32_t CurrentIndex = 0;
+// Drive-list index of the drive being shown, put back when a drive choice is
+// refused or cancelled; -1 when the shown folder is on no listed drive.
+int32_t CurrentDrive = 0;
+
+// Fills the running dialog's folder list: the chain of folder's components
+// (the first one with its "\", as in "C:\"), then the product folder entry
+// unless folder already ends with it, then folder's visible sub-folders in
+// the order the file system returns them. Sets CurrentIndex and the label
+// above the path field. Item data: indentation in pixels, negative for the
+// product folder entry.
+void FillFolderList(const std::string& folder);
+
+// Fills the running dialog's drive list with every drive A: to Z: that has a
+// root ("C: label"), each with its drive icon as item data, and selects the
+// drive of the folder in the path field (CurrentDrive).
+void FillDriveList();
+
+// The folder that the selected entry of the folder list stands for: a chain
+// entry goes up to it, a sub-folder or the product folder entry goes into
+// it. Empty when nothing is selected.
+std::string PathFromList(HWND list);
 
 // The running dialog; the fill operations work on its controls.
 HWND FolderDialog = nullptr;
@@ -284,6 +309,8 @@ std::string FullPathName(const std::string& path) {
     return result;
 }
 
+namespace {
+
 void FillFolderList(const std::string& folderIn) {
     HWND dialog = FolderDialog;
     HWND list = GetDlgItem(dialog, IDC_SEL_FOLDERS);
@@ -393,6 +420,9 @@ std::string PathFromList(HWND list) {
     return path;
 }
 
+// Dialog procedure of the folder browser. True for WM_CLOSE, WM_DRAWITEM,
+// WM_MEASUREITEM, WM_INITDIALOG and WM_COMMAND; false for everything else.
+// WM_INITDIALOG takes the initial folder (const char*) as lParam.
 INT_PTR CALLBACK FolderDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
@@ -435,6 +465,8 @@ INT_PTR CALLBACK FolderDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     }
 }
 
+}  // namespace
+
 std::string SelectDestFolder(HWND owner, const std::string& initialFolder) {
     ChosenFolder = initialFolder;
     const std::string initial = initialFolder;  // the caller may pass the variable it assigns the result to
@@ -442,4 +474,12 @@ std::string SelectDestFolder(HWND owner, const std::string& initialFolder) {
                     reinterpret_cast<LPARAM>(initial.c_str()));
     FolderDialog = nullptr;
     return AddProductFolder(ChosenFolder);
+}
+
+TFolderBrowserState FolderBrowserState() {
+    TFolderBrowserState state;
+    state.currentIndex = CurrentIndex;
+    state.currentDrive = CurrentDrive;
+    state.chosenFolder = ChosenFolder;
+    return state;
 }

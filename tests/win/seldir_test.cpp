@@ -86,18 +86,6 @@ TEST_F(HelperTest, FullPathNameResolvesAndCollapsesDoubledBackslashes) {
     for (const auto& c : cases) EXPECT_EQ(FullPathName(c.path), c.expected) << c.path;
 }
 
-TEST(FolderDlgProcTest, ItemsAreSixteenPixelsAndOnlyItsMessagesAreHandled) {
-    MEASUREITEMSTRUCT measure = {};
-    measure.CtlType = ODT_LISTBOX;
-    measure.CtlID = IDC_SEL_FOLDERS;
-    measure.itemHeight = 99;
-    EXPECT_TRUE(FolderDlgProc(nullptr, WM_MEASUREITEM, IDC_SEL_FOLDERS, reinterpret_cast<LPARAM>(&measure)));
-    EXPECT_EQ(measure.itemHeight, 16u);
-
-    for (UINT message : {WM_PAINT, WM_TIMER, WM_SETFOCUS, WM_CTLCOLORDLG, WM_USER})
-        EXPECT_FALSE(FolderDlgProc(nullptr, message, 0, 0)) << message;
-}
-
 // ---------------------------------------------------------------------------
 // The dialog, driven step by step
 // ---------------------------------------------------------------------------
@@ -168,7 +156,7 @@ void ExpectFolderList(HWND dialog, const std::string& folder, bool productEntry,
     const std::vector<std::string> chain = Chain(folder);
     const std::vector<TEntry> entries = FolderEntries(dialog);
     const int last = static_cast<int>(chain.size()) - 1;
-    EXPECT_EQ(CurrentIndex, last) << folder;
+    EXPECT_EQ(FolderBrowserState().currentIndex, last) << folder;
     EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_SEL_FOLDERS, LB_GETCURSEL, 0, 0), last) << folder;
     ASSERT_EQ(entries.size(), chain.size() + (productEntry ? 1 : 0) + subFolders.size()) << folder;
     for (int i = 0; i <= last; ++i) {
@@ -364,7 +352,7 @@ TEST_F(BrowserTest, FillsBothListsAndCancelKeepsTheInitialFolder) {
                               EXPECT_EQ(reinterpret_cast<HICON>(drive.data), DriveIcon(icon)) << drive.text;
                           }
                           const int selected = DriveSelection(dialog);
-                          EXPECT_EQ(selected, CurrentDrive);
+                          EXPECT_EQ(selected, FolderBrowserState().currentDrive);
                           EXPECT_GE(selected, 0);
                           if (selected >= 0) {
                               EXPECT_EQ(drives[selected].text[0], static_cast<char>(root[0] & ~0x20));
@@ -377,7 +365,7 @@ TEST_F(BrowserTest, FillsBothListsAndCancelKeepsTheInitialFolder) {
                       },
                   });
     EXPECT_EQ(result, root + "\\Perus");
-    EXPECT_EQ(ChosenFolder, root);
+    EXPECT_EQ(FolderBrowserState().chosenFolder, root);
 }
 
 TEST_F(BrowserTest, DoubleClicksGoIntoSubFoldersAndUpTheChain) {
@@ -402,7 +390,7 @@ TEST_F(BrowserTest, DoubleClicksGoIntoSubFoldersAndUpTheChain) {
                                      DoubleClick(dialog, 0);
                                      EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), drive);
                                      EXPECT_EQ(FolderEntries(dialog).at(0).text, drive);
-                                     EXPECT_EQ(CurrentIndex, 0);
+                                     EXPECT_EQ(FolderBrowserState().currentIndex, 0);
                                      // The product folder entry is entered whether or not it exists.
                                      DoubleClick(dialog, 1);
                                      EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), drive + "Perus");
@@ -427,7 +415,7 @@ TEST_F(BrowserTest, TheProductFolderItselfGetsNoExtraEntryAndOkAcceptsIt) {
                                         return true;
                                     },
                                 });
-    EXPECT_EQ(ChosenFolder, root + "\\perus");
+    EXPECT_EQ(FolderBrowserState().chosenFolder, root + "\\perus");
     EXPECT_EQ(result, root + "\\perus");
 }
 
@@ -442,7 +430,7 @@ TEST_F(BrowserTest, AMissingInitialFolderShowsItsNearestExistingAncestor) {
                                                 },
                                             });
     EXPECT_EQ(result, initial);
-    EXPECT_EQ(ChosenFolder, initial);
+    EXPECT_EQ(FolderBrowserState().chosenFolder, initial);
     EXPECT_FALSE(GetFileAttributesA((root + "\\Missing").c_str()) != INVALID_FILE_ATTRIBUTES);
 }
 
@@ -485,10 +473,10 @@ TEST_F(BrowserTest, ADriveChoiceShowsItsRootAndAnUnreadableOneIsPutBack) {
                           const std::string otherRoot = drives[other].text.substr(0, 2) + "\\";
                           ChooseDrive(dialog, other);
                           EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), otherRoot);
-                          EXPECT_EQ(CurrentDrive, other);
+                          EXPECT_EQ(FolderBrowserState().currentDrive, other);
                           EXPECT_EQ(DriveSelection(dialog), other);
                           EXPECT_EQ(FolderEntries(dialog).at(0).text, otherRoot);
-                          EXPECT_EQ(CurrentIndex, 0);
+                          EXPECT_EQ(FolderBrowserState().currentIndex, 0);
 
                           // Closing the drop-down without a choice puts the shown drive back.
                           ChooseDrive(dialog, first, CBN_SELENDCANCEL);
@@ -505,7 +493,7 @@ TEST_F(BrowserTest, ADriveChoiceShowsItsRootAndAnUnreadableOneIsPutBack) {
                                   dialog, IDC_SEL_DRIVES, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str())));
                               ChooseDrive(dialog, added);
                               EXPECT_EQ(DriveSelection(dialog), other);
-                              EXPECT_EQ(CurrentDrive, other);
+                              EXPECT_EQ(FolderBrowserState().currentDrive, other);
                               EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), otherRoot);
                               EXPECT_EQ(FindDialog(kCaption), nullptr) << "no message for a refused drive";
                           }
@@ -532,13 +520,13 @@ TEST_F(BrowserTest, OkOnAMissingFolderAsksAndNoStaysYesAccepts) {
                                              [&](HWND dialog) {
                                                  EXPECT_EQ(ItemText(dialog, IDC_SEL_PATH), typed)
                                                      << "still open after No";
-                                                 EXPECT_EQ(ChosenFolder, root);
+                                                 EXPECT_EQ(FolderBrowserState().chosenFolder, root);
                                                  Press(dialog, IDC_SEL_OK);
                                                  return true;
                                              },
                                              AnswerBox(CreateQuestion(folder + "\\Perus"), IDYES, MB_ICONQUESTION),
                                          });
-    EXPECT_EQ(ChosenFolder, folder);
+    EXPECT_EQ(FolderBrowserState().chosenFolder, folder);
     EXPECT_EQ(result, folder + "\\Perus");
     EXPECT_EQ(GetFileAttributesA((root + "\\New").c_str()), INVALID_FILE_ATTRIBUTES) << "nothing is created";
 }
@@ -570,7 +558,7 @@ TEST_F(BrowserTest, InvalidPathsAreRefusedWithAWarning) {
     steps.push_back(AnswerBox(CreateQuestion(resolved + "\\Perus"), IDYES, MB_ICONQUESTION));
 
     Run(root, steps);
-    EXPECT_EQ(ChosenFolder, resolved);
+    EXPECT_EQ(FolderBrowserState().chosenFolder, resolved);
     EXPECT_EQ(resolved, std::string(cwd) + (std::string(cwd).back() == '\\' ? "" : "\\") + "seldir_relative_missing");
 }
 
@@ -592,7 +580,7 @@ TEST_F(BrowserTest, OkOnADriveRootGivesTheBareDrive) {
                           return true;
                       },
                   });
-    EXPECT_EQ(ChosenFolder, drive);
+    EXPECT_EQ(FolderBrowserState().chosenFolder, drive);
     EXPECT_EQ(result, drive + "\\Perus");
 }
 
@@ -619,7 +607,7 @@ TEST_F(BrowserTest, EnterOpensTheHighlightedFolderThenAccepts) {
                       },
                       AnswerBox(CreateQuestion(root + "\\Gamma\\Perus"), IDYES, MB_ICONQUESTION),
                   });
-    EXPECT_EQ(ChosenFolder, root + "\\Gamma");
+    EXPECT_EQ(FolderBrowserState().chosenFolder, root + "\\Gamma");
     EXPECT_EQ(result, root + "\\Gamma\\Perus");
 }
 
@@ -651,6 +639,9 @@ TEST_F(BrowserTest, ItemsAreDrawnIndentedWithTheirIcons) {
     Run(root, {
                   [&](HWND dialog) {
                       HWND list = GetDlgItem(dialog, IDC_SEL_FOLDERS);
+                      // Both owner-drawn lists measure their items at 16 pixels.
+                      EXPECT_EQ(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0), 16);
+                      EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_SEL_DRIVES, CB_GETITEMHEIGHT, 0, 0), 16);
                       const std::vector<TEntry> entries = FolderEntries(dialog);
                       const int product = IndexOf(entries, "Perus");
                       if (product < 0) {
