@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "VozFormat.h"
+
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 
 namespace {
@@ -42,18 +44,6 @@ constexpr DWORD kMaxLayoutSize = 1u << 24;
 constexpr char kDefaultHive[] = ".default";
 constexpr DWORD kHiveNameChars = 261;
 
-uint32_t GetLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 bool IsXpOrLater() {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
@@ -71,13 +61,13 @@ bool ReadDword(HKEY key, const char* name, DWORD* type, uint32_t& value) {
     uint8_t bytes[4] = {};
     DWORD size = sizeof bytes;
     if (RegQueryValueExA(key, name, nullptr, type, bytes, &size) != ERROR_SUCCESS || size != sizeof bytes) return false;
-    value = GetLe32(bytes);
+    value = LoadLe32(bytes);
     return true;
 }
 
 bool WriteDword(HKEY key, const char* name, DWORD type, uint32_t value) {
     uint8_t bytes[4];
-    PutLe32(bytes, value);
+    StoreLe32(bytes, value);
     return RegSetValueExA(key, name, 0, type, bytes, sizeof bytes) == ERROR_SUCCESS;
 }
 
@@ -116,20 +106,20 @@ void InsertIntoLayout(HKEY toolbar, DWORD type, DWORD size, uint32_t commandId) 
     DWORD mark = 0;
     for (DWORD i = 0; i < count; ++i) {
         const uint8_t* record = layout.data() + kLayoutHeader + i * kRecordSize;
-        if (!haveMark && GetLe32(record + kSlotOffset) == kInsertAfterSlot) {
+        if (!haveMark && LoadLe32(record + kSlotOffset) == kInsertAfterSlot) {
             haveMark = true;
             mark = i;
         }
-        if (GetLe32(record + kCommandOffset) == commandId) return;  // already there
+        if (LoadLe32(record + kCommandOffset) == commandId) return;  // already there
     }
 
     const DWORD at = haveMark ? mark + 1 : count;
     uint8_t* slot = layout.data() + kLayoutHeader + at * kRecordSize;
     std::memmove(slot + kRecordSize, slot, (count - at) * kRecordSize);
-    PutLe32(slot + kSlotOffset, commandId);
+    StoreLe32(slot + kSlotOffset, commandId);
     std::memcpy(slot + kGuidOffset, kLayoutGuid, sizeof kLayoutGuid);
-    PutLe32(slot + kCommandOffset, commandId);
-    PutLe32(slot + kFlagsOffset, kNewButtonFlags);
+    StoreLe32(slot + kCommandOffset, commandId);
+    StoreLe32(slot + kFlagsOffset, kNewButtonFlags);
     /* result ignored: a layout that cannot be written stays as it was */
     (void)RegSetValueExA(toolbar, kLayoutValue, 0, type, layout.data(), size + kRecordSize);
 }

@@ -4,6 +4,7 @@
 // multiplication folding must give the same register for every input.
 #include "CRC_32.h"
 #include "VozCall.h"
+#include "VozFormat.h"
 
 #include <atomic>
 #include <bit>
@@ -46,13 +47,6 @@ constexpr TCrcTables MakeTables() {
 }
 
 constexpr TCrcTables kTables = MakeTables();
-
-inline uint32_t LoadLe32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-    return v;
-}
 
 uint32_t BytewiseTail(const uint8_t* p, size_t n, uint32_t reg) {
     const uint32_t* t0 = kTables.t[0];

@@ -5,13 +5,6 @@
 
 namespace {
 
-void PutU32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -72,9 +65,9 @@ bool IsDeviceComponent(const char* s, size_t n) {
 
 void PackBlockHeader(const TBlockHeader& h, uint8_t out[kBlockHeaderSize]) {
     out[0] = h.method;
-    PutU32(out + 1, static_cast<uint32_t>(h.decodedLength));
-    PutU32(out + 5, static_cast<uint32_t>(h.storedLength));
-    PutU32(out + 9, h.checksum);
+    StoreLe32(out + 1, static_cast<uint32_t>(h.decodedLength));
+    StoreLe32(out + 5, static_cast<uint32_t>(h.storedLength));
+    StoreLe32(out + 9, h.checksum);
 }
 
 TBlockHeader UnpackBlockHeader(const uint8_t in[kBlockHeaderSize]) {
@@ -87,11 +80,11 @@ TBlockHeader UnpackBlockHeader(const uint8_t in[kBlockHeaderSize]) {
 }
 
 void PackEntryHeader(const TEntryHeader& h, uint8_t out[kEntryHeaderSize]) {
-    PutU32(out + 0, h.timeStamp);
-    PutU32(out + 4, h.contentSize);
-    PutU32(out + 8, h.attributes);
-    PutU32(out + 12, h.storedSize);
-    PutU32(out + 16, h.checksum);
+    StoreLe32(out + 0, h.timeStamp);
+    StoreLe32(out + 4, h.contentSize);
+    StoreLe32(out + 8, h.attributes);
+    StoreLe32(out + 12, h.storedSize);
+    StoreLe32(out + 16, h.checksum);
 }
 
 TEntryHeader UnpackEntryHeader(const uint8_t in[kEntryHeaderSize]) {

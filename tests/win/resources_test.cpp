@@ -15,6 +15,7 @@
 
 #include "resource.h"
 #include "TestSupport.h"
+#include "VozFormat.h"
 
 namespace {
 
@@ -38,8 +39,6 @@ TBytes ResourceBytes(HMODULE module, const char* name, const char* type) {
     return out;
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
 uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 uint32_t Be32(const uint8_t* p) { return (static_cast<uint32_t>(Be16(p)) << 16) | Be16(p + 2); }
 
@@ -62,14 +61,14 @@ TBitmap ParseBitmap(const TBytes& res) {
     TBitmap bmp;
     if (res.size < 40) return bmp;
     const uint8_t* p = res.data;
-    bmp.width = static_cast<int32_t>(Le32(p + 4));
-    bmp.height = static_cast<int32_t>(Le32(p + 8));
-    bmp.bits = Le16(p + 14);
-    bmp.compression = Le32(p + 16);
+    bmp.width = static_cast<int32_t>(LoadLe32(p + 4));
+    bmp.height = static_cast<int32_t>(LoadLe32(p + 8));
+    bmp.bits = LoadLe16(p + 14);
+    bmp.compression = LoadLe32(p + 16);
     if (bmp.bits > 8 || bmp.compression != BI_RGB || bmp.width <= 0 || bmp.height <= 0) return bmp;
-    uint32_t colours = Le32(p + 32);
+    uint32_t colours = LoadLe32(p + 32);
     if (colours == 0) colours = 1u << bmp.bits;
-    const uint8_t* palette = p + Le32(p);
+    const uint8_t* palette = p + LoadLe32(p);
     const uint8_t* pixels = palette + 4 * colours;
     size_t stride = ((static_cast<size_t>(bmp.width) * bmp.bits + 31) / 32) * 4;
     if (pixels + stride * bmp.height > res.data + res.size) return bmp;
@@ -96,12 +95,12 @@ struct TIconEntry {
 
 std::vector<TIconEntry> ParseIconGroup(const TBytes& res) {
     std::vector<TIconEntry> out;
-    if (res.size < 6 || Le16(res.data + 2) != 1) return out;
-    unsigned count = Le16(res.data + 4);
+    if (res.size < 6 || LoadLe16(res.data + 2) != 1) return out;
+    unsigned count = LoadLe16(res.data + 4);
     if (res.size < 6 + 14u * count) return out;
     for (unsigned i = 0; i < count; ++i) {
         const uint8_t* e = res.data + 6 + 14 * i;
-        out.push_back({e[0] == 0 ? 256 : e[0], e[1] == 0 ? 256 : e[1], Le16(e + 6), Le16(e + 12)});
+        out.push_back({e[0] == 0 ? 256 : e[0], e[1] == 0 ? 256 : e[1], LoadLe16(e + 6), LoadLe16(e + 12)});
     }
     return out;
 }
@@ -120,13 +119,13 @@ TWave ParseWave(const TBytes& res) {
     w.riff = true;
     size_t pos = 12;
     while (pos + 8 <= res.size) {
-        uint32_t size = Le32(res.data + pos + 4);
+        uint32_t size = LoadLe32(res.data + pos + 4);
         if (pos + 8 + size > res.size) break;
         const uint8_t* body = res.data + pos + 8;
         if (std::memcmp(res.data + pos, "fmt ", 4) == 0 && size >= 16) {
-            w.formatTag = Le16(body);
-            w.channels = Le16(body + 2);
-            w.rate = Le32(body + 4);
+            w.formatTag = LoadLe16(body);
+            w.channels = LoadLe16(body + 2);
+            w.rate = LoadLe32(body + 4);
         } else if (std::memcmp(res.data + pos, "data", 4) == 0) {
             w.dataBytes = size;
         }
@@ -203,7 +202,7 @@ class TDialogReader {
             ok_ = false;
             return 0;
         }
-        uint16_t v = Le16(res_.data + pos_);
+        uint16_t v = LoadLe16(res_.data + pos_);
         pos_ += 2;
         return v;
     }
@@ -223,7 +222,7 @@ class TDialogReader {
     }
     // A name or an ordinal (0xFFFF followed by the number, written "#n").
     std::string NameOrOrdinal() {
-        if (pos_ + 2 <= res_.size && Le16(res_.data + pos_) == 0xFFFF) {
+        if (pos_ + 2 <= res_.size && LoadLe16(res_.data + pos_) == 0xFFFF) {
             Word();
             std::string ordinal = "#";
             ordinal += std::to_string(Word());
@@ -253,7 +252,7 @@ TDialog ParseDialog(const TBytes& res) {
     if (!res.found()) return d;
     TDialogReader r(res);
     unsigned count = 0;
-    if (res.size >= 4 && Le16(res.data) == 1 && Le16(res.data + 2) == 0xFFFF) {
+    if (res.size >= 4 && LoadLe16(res.data) == 1 && LoadLe16(res.data + 2) == 0xFFFF) {
         d.extended = true;
         r.Word();
         r.Word();
