@@ -166,20 +166,21 @@ DWORD Scaled(DWORD ms) {
 }
 
 // The visible, enabled dialog titled title (a page that rolls or a page
-// behind a message box is disabled); 0 after timeoutMs (scaled).
-HWND WaitDialog(const std::string& title, DWORD timeoutMs, bool mustBeEnabled = true) {
+// behind a message box is disabled) other than other; 0 after timeoutMs
+// (scaled).
+HWND WaitDialog(const std::string& title, DWORD timeoutMs, bool mustBeEnabled = true, HWND other = nullptr) {
     timeoutMs = Scaled(timeoutMs);
     const DWORD start = GetTickCount();
     do {
         for (HWND w : Dialogs(title))
-            if (!mustBeEnabled || IsWindowEnabled(w)) return w;
+            if (w != other && (!mustBeEnabled || IsWindowEnabled(w))) return w;
         Sleep(100);
     } while (GetTickCount() - start < timeoutMs);
     return nullptr;
 }
 
-HWND ExpectDialog(const std::string& title, DWORD timeoutMs, const char* what) {
-    HWND w = WaitDialog(title, timeoutMs);
+HWND ExpectDialog(const std::string& title, DWORD timeoutMs, const char* what, HWND other = nullptr) {
+    HWND w = WaitDialog(title, timeoutMs, true, other);
     if (!w)
         Fail(std::string("no ") + what + " (\"" + title + "\") within " + std::to_string(timeoutMs) + " ms");
     else
@@ -490,10 +491,10 @@ int Damaged(PROCESS_INFORMATION& pi) {
     if (!main) return 1;
     Note("RESULT destination=" + Destination(main));
     Press(main, IDC_MAIN_START);
-    HWND box = ExpectDialog(kFailureCaption, 90000, "failure message");
+    // Product B's failure caption is also the title of its pages: the main
+    // page, still enabled for a moment after the click, is not the box.
+    HWND box = ExpectDialog(kFailureCaption, 90000, "failure message", main);
     if (box) {
-        // Product B's failure caption is also the title of its main window's
-        // pages; the message box is the one with the failure text.
         ExpectMessage(box, kFailureMessage, "failure");
         Shot("failure_message");
         Answer(box, IDOK);
