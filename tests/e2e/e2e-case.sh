@@ -97,7 +97,7 @@ check_installed() {
     e2e_fail "Help/PVQHelp.exe missing or not the product's help program"
   [ ! -e "$dest/Help/PVQHelp.pch" ] && [ ! -e "$dest/$short.pch" ] && e2e_ok "patch files consumed" ||
     e2e_fail "a patch file is left"
-  if "$WINE" reg query "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$full" >/dev/null 2>&1; then
+  if reg_query "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$full" >/dev/null; then
     e2e_ok "uninstall entry"
   else
     e2e_fail "no uninstall entry"
@@ -120,16 +120,31 @@ vendor="$drive_c/Program Files/Common Files/Ovantis"
 button_key='HKLM\Software\Microsoft\Internet Explorer\Extensions\{5B1E0A77-3C42-4D19-8E6F-27A9C0D4B312}'
 uninstall_key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$full"
 
+# reg_query ARGS...: "reg query ARGS", its listing on stdout. A key or value
+# that is not there fails at once; any other failure (a Wine process that
+# did not start on a busy machine) is tried again before it counts.
+reg_query() {
+  local out err try
+  for try in 1 2 3; do
+    err=$(mktemp)
+    if out=$("$WINE" reg query "$@" 2>"$err"); then
+      rm -f "$err"; printf '%s\n' "$out"; return 0
+    fi
+    if grep -q 'Unable to find' "$err"; then rm -f "$err"; return 1; fi
+    rm -f "$err"; sleep 1
+  done
+  return 1
+}
 # reg_value KEY NAME: the data of a value ("" for the default value), or
 # "(absent)".
 reg_value() {
   local out
-  if [ -z "$2" ]; then out=$("$WINE" reg query "$1" /ve 2>/dev/null) || { echo "(absent)"; return; }
-  else out=$("$WINE" reg query "$1" /v "$2" 2>/dev/null) || { echo "(absent)"; return; }; fi
+  if [ -z "$2" ]; then out=$(reg_query "$1" /ve) || { echo "(absent)"; return; }
+  else out=$(reg_query "$1" /v "$2") || { echo "(absent)"; return; }; fi
   out=$(printf '%s\n' "$out" | tr -d '\r' | grep -m1 '    REG_') || { echo "(absent)"; return; }
   printf '%s\n' "$out" | sed 's/^.*    REG_[A-Z_]*    \{0,1\}//'
 }
-reg_key() { "$WINE" reg query "$1" >/dev/null 2>&1 && echo present || echo "(absent)"; }
+reg_key() { reg_query "$1" >/dev/null && echo present || echo "(absent)"; }
 # ini_value FILE SECTION KEY, or "(absent)".
 ini_value() {
   [ -f "$1" ] || { echo "(absent)"; return; }
