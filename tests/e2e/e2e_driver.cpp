@@ -153,17 +153,7 @@ std::vector<HWND> Dialogs(const std::string& title, DWORD processId = SetupProce
     return search.found;
 }
 
-// How much longer than on a real machine to wait for something to happen:
-// VOZ_TIME_SCALE, set where the programs run under emulation (scripts/vm32).
-DWORD Scaled(DWORD ms) {
-    static const DWORD factor = [] {
-        char text[16] = {};
-        const DWORD n = GetEnvironmentVariableA("VOZ_TIME_SCALE", text, sizeof text);
-        const long value = n > 0 && n < sizeof text ? std::strtol(text, nullptr, 10) : 1;
-        return static_cast<DWORD>(value >= 1 && value <= 100 ? value : 1);
-    }();
-    return ms * factor;
-}
+using voztest::Scaled;
 
 // The visible, enabled dialog titled title (a page that rolls or a page
 // behind a message box is disabled) other than other; 0 after timeoutMs

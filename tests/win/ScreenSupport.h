@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace voztest {
 
 // 0x00RRGGBB values, top row first.
@@ -211,7 +213,7 @@ inline int RunSelfInVirtualDesktop(const char* desktopName, int width, int heigh
         return 1;
     }
     DWORD code = 1;
-    if (WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(pi.hProcess, Scaled(ms)) != WAIT_OBJECT_0) {
         TerminateProcess(pi.hProcess, 1);
         WaitForSingleObject(pi.hProcess, 5000);
         *error = "the run inside the desktop did not end";

@@ -17,6 +17,22 @@
 
 namespace voztest {
 
+// ---- Waits ------------------------------------------------------------------
+
+// How long to wait for something that takes ms on a real machine: longer by
+// VOZ_TIME_SCALE where the tests run under emulation (scripts/vm32 sets it),
+// so that a slow machine meets the same limits of waiting, never looser
+// assertions.
+inline DWORD Scaled(DWORD ms) {
+    static const DWORD factor = [] {
+        char text[16] = {};
+        const DWORD n = GetEnvironmentVariableA("VOZ_TIME_SCALE", text, sizeof text);
+        const long value = n > 0 && n < sizeof text ? std::strtol(text, nullptr, 10) : 1;
+        return static_cast<DWORD>(value >= 1 && value <= 100 ? value : 1);
+    }();
+    return ms * factor;
+}
+
 // ---- Paths ----------------------------------------------------------------
 
 // A Unix path from the build (/work/...) names the same place through Wine's
@@ -261,9 +277,9 @@ class TProcess {
     TProcess(const TProcess&) = delete;
     TProcess& operator=(const TProcess&) = delete;
 
-    // Exit code, or STILL_ACTIVE when it did not end within ms.
+    // Exit code, or STILL_ACTIVE when it did not end within ms (scaled).
     DWORD Wait(DWORD ms) {
-        if (!started || WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
+        if (!started || WaitForSingleObject(pi.hProcess, Scaled(ms)) != WAIT_OBJECT_0) return STILL_ACTIVE;
         DWORD code = STILL_ACTIVE;
         GetExitCodeProcess(pi.hProcess, &code);
         return code;

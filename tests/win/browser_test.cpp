@@ -440,7 +440,8 @@ TEST_F(SearchBoxTest, StopsARunningHelperBeforeReplacingIt) {
     ASSERT_TRUE(helper.started);
     // The helper holds its lock once its window is up.
     bool running = false;
-    for (int i = 0; i < 200 && !running; ++i) {
+    const DWORD start = GetTickCount();
+    while (!running && GetTickCount() - start < voztest::Scaled(10000)) {
         Sleep(50);
         running = FileExists(lock) && !DeleteFileA(lock.c_str());
     }

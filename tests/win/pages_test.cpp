@@ -183,7 +183,7 @@ void CALLBACK DriverTick(HWND, UINT, UINT_PTR, DWORD) {
         if (!known) d.boxesSeen.push_back(WindowText(w));
     }
     d.boxesUp = up;
-    if (!page && d.failure.empty() && GetTickCount() - d.stepStart > kStepTimeoutMs) {
+    if (!page && d.failure.empty() && GetTickCount() - d.stepStart > voztest::Scaled(kStepTimeoutMs)) {
         // Not up under its title: a wrong title ends here rather than hanging.
         d.failure = "no dialog titled \"" + d.pageTitle + "\"";
         for (HWND w : ThreadDialogs()) EndDialog(w, kAborted);
@@ -194,11 +194,11 @@ void CALLBACK DriverTick(HWND, UINT, UINT_PTR, DWORD) {
             if (d.steps[d.next].run(page)) {
                 ++d.next;
                 d.stepStart = GetTickCount();
-            } else if (GetTickCount() - d.stepStart > kStepTimeoutMs) {
+            } else if (GetTickCount() - d.stepStart > voztest::Scaled(kStepTimeoutMs)) {
                 d.failure = "timed out at: " + d.steps[d.next].what;
                 AbortAll(d);
             }
-        } else if (GetTickCount() - d.stepStart > kStepTimeoutMs) {
+        } else if (GetTickCount() - d.stepStart > voztest::Scaled(kStepTimeoutMs)) {
             d.failure = "the page did not end after the last step";
             AbortAll(d);
         }

@@ -75,10 +75,11 @@ std::string Payload(const TProduct& p) { return PayloadRoot() + "\\" + p.id; }
 
 // ---- Processes and windows --------------------------------------------------
 
-// The top-level window of class cls that the process shows, waiting for it.
+// The top-level window of class cls that the process shows, waiting for it
+// up to ms (scaled).
 HWND WaitForWindow(const TProcess& process, const char* cls, DWORD ms = 20000) {
     if (!process.started) return nullptr;
-    for (DWORD waited = 0; waited < ms; waited += 100) {
+    for (DWORD waited = 0; waited < voztest::Scaled(ms); waited += 100) {
         if (HWND found = voztest::FindTopWindow(process.pi.dwProcessId, cls)) return found;
         if (WaitForSingleObject(process.pi.hProcess, 100) == WAIT_OBJECT_0) return nullptr;
     }

@@ -145,7 +145,7 @@ std::string BoxText(HWND box) {
 // gives back the box's text; "<no box>" when none came (the process ended
 // or nothing showed within the time).
 std::string Answer(TProcess& process, int button, DWORD ms = 30000) {
-    for (DWORD waited = 0; process.started && waited < ms; waited += 100) {
+    for (DWORD waited = 0; process.started && waited < voztest::Scaled(ms); waited += 100) {
         if (HWND box = voztest::FindTopWindow(process.pi.dwProcessId, "#32770", kCaption, true)) {
             std::string text = BoxText(box);
             HWND control = GetDlgItem(box, button);

@@ -219,7 +219,7 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     if (!Script || Script->busy) return;
     Script->busy = true;
     HWND dialog = FindDialog(kDialogTitle);
-    if (++Script->ticks > kMaxTicks) {
+    if (++Script->ticks > static_cast<int>(voztest::Scaled(kMaxTicks))) {
         // Stuck: answer any box, then end the browser, so that the test fails
         // instead of hanging.
         if (HWND box = FindDialog(kCaption)) {

@@ -592,7 +592,7 @@ TEST_F(StatusWindowTest, FadeInClimbsToThirtySixAndGreetsOnceAtTen) {
 
 TEST_F(StatusWindowTest, FadeInRunsOnItsOwnTimer) {
     const DWORD start = GetTickCount();
-    while (Position() < 4 && GetTickCount() - start < 10000) {
+    while (Position() < 4 && GetTickCount() - start < voztest::Scaled(10000)) {
         PumpMessages();
         Sleep(10);
     }
