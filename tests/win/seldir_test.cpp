@@ -274,8 +274,14 @@ class BrowserTest : public ::testing::Test {
     void SetUp() override {
         AppendedFolder = "Perus";
         MessageCaption = kCaption;
-        ASSERT_FALSE(voztest::TempPath().empty());
-        root = LongPathOf(voztest::TempPath());
+        // The folders stand in the test's working folder, on the build's file
+        // system: the hidden and system attributes must stick, and Wine keeps
+        // them in extended attributes, which a temporary folder on a tmpfs (as
+        // in the virtual machine) does not hold.
+        char cwd[MAX_PATH] = {};
+        const DWORD n = GetCurrentDirectoryA(MAX_PATH, cwd);
+        ASSERT_TRUE(n > 0 && n < MAX_PATH);
+        root = LongPathOf(cwd);
         if (root.back() == '\\') root.pop_back();
         root += "\\seldir_test_" + std::to_string(GetCurrentProcessId());
         voztest::RemoveTree(root);
@@ -284,6 +290,8 @@ class BrowserTest : public ::testing::Test {
             ASSERT_TRUE(CreateDirectoryA((root + sub).c_str(), nullptr)) << sub;
         ASSERT_TRUE(SetFileAttributesA((root + "\\Hidden").c_str(), FILE_ATTRIBUTE_HIDDEN));
         ASSERT_TRUE(SetFileAttributesA((root + "\\Sys").c_str(), FILE_ATTRIBUTE_SYSTEM));
+        ASSERT_TRUE(GetFileAttributesA((root + "\\Hidden").c_str()) & FILE_ATTRIBUTE_HIDDEN)
+            << "the file system does not keep the hidden attribute";
         HANDLE file = CreateFileA((root + "\\file.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         CloseHandle(file);
