@@ -153,6 +153,7 @@ void PaintMainWindow(HWND window) {
 
 // One slide-timer tick: the next slide appears, or the timer ends.
 void ShowNextSlide(HWND window) {
+    RaiseStatusWindow();  // as on each progress tick
     for (int slot = 0; slot < IDB_SLIDE_COUNT; ++slot) {
         TSlide& slide = SlideTable[slot];
         if (slide.bitmap) continue;
@@ -221,6 +222,11 @@ void FadeInTick(HWND window) {
 }
 
 void ProgressTick(HWND window) {
+    // Wine, when busy, may stack the main window over the status window it
+    // owns without telling either of them (seen as another program's window
+    // came up during the installation); Windows never does. Each tick puts it
+    // back, which costs nothing where it already stands.
+    RaiseStatusWindow();
     ++ProgressCount;
     SendItem(window, IDC_STATUS_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(ProgressCount), 0);
     if (ProgressCount >= 100) {
