@@ -118,6 +118,13 @@ class VozpackTest : public ::testing::Test {
     }
 
     std::string P(const std::string& rel) const { return (dir_ / rel).string(); }
+    // Packs a fresh src holding fine.txt and file behind stub.exe into setup.exe.
+    TRun PackWithFile(const std::string& file) {
+        fs::remove_all(dir_ / "src");
+        WriteText(dir_ / "src" / "fine.txt", "fine");
+        WriteText(dir_ / "src" / file, "x");
+        return Run({"pack", "--stub", P("stub.exe"), "--out", P("setup.exe"), P("src")});
+    }
 
     // Files a folder holds, relative name to content.
     static std::vector<std::pair<std::string, TBytes>> Tree(const fs::path& root) {
@@ -449,10 +456,7 @@ TEST_F(VozpackTest, PackRefusesWhatCannotBeCarried) {
         {"back\\slash", "holds a backslash"},
     };
     for (const TCase& c : cases) {
-        fs::remove_all(dir_ / "src");
-        WriteText(dir_ / "src" / "fine.txt", "fine");
-        WriteText(dir_ / "src" / c.name, "x");
-        const TRun r = Run({"pack", "--stub", P("stub.exe"), "--out", P("setup.exe"), P("src")});
+        const TRun r = PackWithFile(c.name);
         EXPECT_EQ(r.status, 1) << c.name;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
         EXPECT_EQ(ReadBytes(dir_ / "setup.exe"),
@@ -767,10 +771,7 @@ TEST_F(VozpackTest, NamesTheSetupCannotCreate) {
         {"sub/con.txt", "device name"},
     };
     for (const TPackCase& c : refused) {
-        fs::remove_all(dir_ / "src");
-        WriteText(dir_ / "src" / "fine.txt", "fine");
-        WriteText(dir_ / "src" / c.file, "x");
-        const TRun r = Run({"pack", "--stub", P("stub.exe"), "--out", P("setup.exe"), P("src")});
+        const TRun r = PackWithFile(c.file);
         EXPECT_EQ(r.status, 1) << c.file;
         EXPECT_NE(r.err.find("cannot be extracted on Windows"), std::string::npos) << c.file << ": " << r.err;
         EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.file << ": " << r.err;
