@@ -114,3 +114,16 @@ std::string SharedVendorFolder() {
     while (!common.empty() && common.back() == '\\') common.pop_back();
     return common + VENDOR_FOLDER;
 }
+
+bool RegisterProgramClass(HINSTANCE instance, WNDPROC proc, const char* className, int backgroundColor) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, "MAINICON");
+    wc.hIconSm = static_cast<HICON>(LoadImageA(instance, "MAINICON", IMAGE_ICON, 16, 16, 0));
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(backgroundColor + 1));
+    wc.lpszClassName = className;
+    return RegisterClassExA(&wc) != 0;
+}

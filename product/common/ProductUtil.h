@@ -43,3 +43,9 @@ std::string SharedVendorFolder();
 // Case-insensitive (ASCII) equality and prefix tests.
 bool SameTextAscii(const std::string& a, const std::string& b);
 bool StartsWithTextAscii(const std::string& text, const std::string& prefix);
+
+// Registers a program's main window class: its window procedure, the
+// "MAINICON" icon of the program's resources at both sizes, the arrow
+// cursor and a background of the system colour backgroundColor (a COLOR_
+// index). False when the class cannot be registered.
+bool RegisterProgramClass(HINSTANCE instance, WNDPROC proc, const char* className, int backgroundColor);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ProductFacts.h"
+#include "ProductUtil.h"
 
 namespace {
 
@@ -49,16 +50,7 @@ LRESULT CALLBACK HelpWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = HelpWndProc;
-    wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, "MAINICON");
-    wc.hIconSm = static_cast<HICON>(LoadImageA(instance, "MAINICON", IMAGE_ICON, 16, 16, 0));
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = kWindowClass;
-    if (!RegisterClassExA(&wc)) return 1;
+    if (!RegisterProgramClass(instance, HelpWndProc, kWindowClass, COLOR_WINDOW)) return 1;
 
     HWND wnd = CreateWindowExA(0, kWindowClass, kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 600, 460,
                                nullptr, nullptr, instance, nullptr);

@@ -132,16 +132,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     if (!FolderExists(vendor)) CreateDirectoryA(vendor.c_str(), nullptr);
     std::string lockPath = vendor + kLockName;
 
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = SeekBoxWndProc;
-    wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, "MAINICON");
-    wc.hIconSm = static_cast<HICON>(LoadImageA(instance, "MAINICON", IMAGE_ICON, 16, 16, 0));
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kWindowClass;
-    if (!RegisterClassExA(&wc)) return 1;
+    if (!RegisterProgramClass(instance, SeekBoxWndProc, kWindowClass, COLOR_BTNFACE)) return 1;
 
     HWND wnd = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT, kWindowClass, kTitle,
                                WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 340, 80, nullptr,
