@@ -440,8 +440,8 @@ TEST_F(SearchBoxTest, StopsARunningHelperBeforeReplacingIt) {
     ASSERT_TRUE(helper.started);
     // The helper holds its lock once its window is up.
     bool running = false;
-    const DWORD start = GetTickCount();
-    while (!running && GetTickCount() - start < voztest::Scaled(10000)) {
+    const DWORD lockWaitStart = GetTickCount();
+    while (!running && GetTickCount() - lockWaitStart < voztest::Scaled(10000)) {
         Sleep(50);
         running = FileExists(lock) && !DeleteFileA(lock.c_str());
     }
