@@ -158,24 +158,35 @@ using voztest::Scaled;
 // The visible, enabled dialog titled title (a page that rolls or a page
 // behind a message box is disabled) other than other; 0 after timeoutMs
 // (scaled).
-HWND WaitDialog(const std::string& title, DWORD timeoutMs, bool mustBeEnabled = true, HWND other = nullptr) {
+HWND WaitDialog(const std::string& title, DWORD timeoutMs, bool mustBeEnabled = true, HWND other = nullptr,
+                int withControl = 0) {
     timeoutMs = Scaled(timeoutMs);
     const DWORD start = GetTickCount();
     do {
         for (HWND w : Dialogs(title))
-            if (w != other && (!mustBeEnabled || IsWindowEnabled(w))) return w;
+            if (w != other && (!mustBeEnabled || IsWindowEnabled(w)) && (!withControl || GetDlgItem(w, withControl)))
+                return w;
         Sleep(100);
     } while (GetTickCount() - start < timeoutMs);
     return nullptr;
 }
 
-HWND ExpectDialog(const std::string& title, DWORD timeoutMs, const char* what, HWND other = nullptr) {
-    HWND w = WaitDialog(title, timeoutMs, true, other);
+HWND ExpectDialog(const std::string& title, DWORD timeoutMs, const char* what, HWND other = nullptr,
+                  int withControl = 0) {
+    HWND w = WaitDialog(title, timeoutMs, true, other, withControl);
     if (!w)
         Fail(std::string("no ") + what + " (\"" + title + "\") within " + std::to_string(timeoutMs) + " ms");
     else
         Note(std::string("found ") + what);
     return w;
+}
+
+// The main page. Product B's message boxes share its title, and one just
+// answered may stay enabled for a moment: the page is the one with the
+// destination edit.
+HWND WaitMainPage(DWORD timeoutMs) { return WaitDialog(kSetupWindowTitle, timeoutMs, true, nullptr, IDC_MAIN_DEST); }
+HWND ExpectMainPage(DWORD timeoutMs, const char* what) {
+    return ExpectDialog(kSetupWindowTitle, timeoutMs, what, nullptr, IDC_MAIN_DEST);
 }
 
 // The text of a message box: its longest static text.
@@ -265,7 +276,7 @@ HWND AcceptLicence() {
     if (!licence) return nullptr;
     Shot("licence", 1500);
     Press(licence, IDOK);
-    HWND main = ExpectDialog(kSetupWindowTitle, 15000, "main page");
+    HWND main = ExpectMainPage(15000, "main page");
     if (main) Shot("main_page", 1500);
     // What became of the status window, as the window manager tells it
     // (reported only; whether it can be seen is judged from the pixels of
@@ -404,7 +415,7 @@ int Cancel(PROCESS_INFORMATION& pi) {
                 Fail("No on the exit question ended the page");
             else
                 Note("RESULT after_no=page_stays");
-            if (!WaitDialog(kSetupWindowTitle, 5000)) Fail("the main page is not enabled again after No");
+            if (!WaitMainPage(5000)) Fail("the main page is not enabled again after No");
         }
     }
     WaitExit(pi, 20000);
@@ -530,7 +541,7 @@ int BrowseList(PROCESS_INFORMATION& pi, const std::string& folder) {
     Shot("folder_browser_opened");
     Press(browser, IDC_SEL_OK);
     if (!ConfirmCreateQuestion()) return 1;
-    main = ExpectDialog(kSetupWindowTitle, 10000, "main page again");
+    main = ExpectMainPage(10000, "main page again");
     if (!main) return 1;
     Shot("main_page_chosen");
     InstallAndFinish(main, pi);
@@ -544,7 +555,7 @@ HWND TypeFolder(HWND main, const std::string& folder) {
     Shot("folder_browser_typed", 300);
     Press(browser, IDC_SEL_OK);
     if (!ConfirmCreateQuestion()) return nullptr;
-    main = ExpectDialog(kSetupWindowTitle, 10000, "main page again");
+    main = ExpectMainPage(10000, "main page again");
     if (main) Shot("main_page_chosen");
     return main;
 }
@@ -586,7 +597,7 @@ int FolderError(PROCESS_INFORMATION& pi, const std::string& folder) {
     Shot("folder_error");
     Answer(box, IDOK);
     Sleep(1000);
-    main = WaitDialog(kSetupWindowTitle, 5000);
+    main = WaitMainPage(5000);
     if (!main || WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
         Fail("the main page did not stay after the folder error");
         return 1;
