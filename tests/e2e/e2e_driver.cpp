@@ -155,25 +155,32 @@ std::vector<HWND> Dialogs(const std::string& title, DWORD processId = SetupProce
 
 using voztest::Scaled;
 
+// Product B gives its message boxes the title of its pages, and a page or a
+// box just done with may stay enabled for a moment: where both can stand
+// under one title, the main page is told apart by its destination edit.
+enum TDialogKind { kAnyDialog, kMainPageOnly, kNotMainPage };
+
+bool IsKind(HWND w, TDialogKind kind) {
+    if (kind == kAnyDialog) return true;
+    return (GetDlgItem(w, IDC_MAIN_DEST) != nullptr) == (kind == kMainPageOnly);
+}
+
 // The visible, enabled dialog titled title (a page that rolls or a page
-// behind a message box is disabled) other than other; 0 after timeoutMs
+// behind a message box is disabled) of the given kind; 0 after timeoutMs
 // (scaled).
-HWND WaitDialog(const std::string& title, DWORD timeoutMs, bool mustBeEnabled = true, HWND other = nullptr,
-                int withControl = 0) {
+HWND WaitDialog(const std::string& title, DWORD timeoutMs, bool mustBeEnabled = true, TDialogKind kind = kAnyDialog) {
     timeoutMs = Scaled(timeoutMs);
     const DWORD start = GetTickCount();
     do {
         for (HWND w : Dialogs(title))
-            if (w != other && (!mustBeEnabled || IsWindowEnabled(w)) && (!withControl || GetDlgItem(w, withControl)))
-                return w;
+            if ((!mustBeEnabled || IsWindowEnabled(w)) && IsKind(w, kind)) return w;
         Sleep(100);
     } while (GetTickCount() - start < timeoutMs);
     return nullptr;
 }
 
-HWND ExpectDialog(const std::string& title, DWORD timeoutMs, const char* what, HWND other = nullptr,
-                  int withControl = 0) {
-    HWND w = WaitDialog(title, timeoutMs, true, other, withControl);
+HWND ExpectDialog(const std::string& title, DWORD timeoutMs, const char* what, TDialogKind kind = kAnyDialog) {
+    HWND w = WaitDialog(title, timeoutMs, true, kind);
     if (!w)
         Fail(std::string("no ") + what + " (\"" + title + "\") within " + std::to_string(timeoutMs) + " ms");
     else
@@ -181,12 +188,9 @@ HWND ExpectDialog(const std::string& title, DWORD timeoutMs, const char* what, H
     return w;
 }
 
-// The main page. Product B's message boxes share its title, and one just
-// answered may stay enabled for a moment: the page is the one with the
-// destination edit.
-HWND WaitMainPage(DWORD timeoutMs) { return WaitDialog(kSetupWindowTitle, timeoutMs, true, nullptr, IDC_MAIN_DEST); }
+HWND WaitMainPage(DWORD timeoutMs) { return WaitDialog(kSetupWindowTitle, timeoutMs, true, kMainPageOnly); }
 HWND ExpectMainPage(DWORD timeoutMs, const char* what) {
-    return ExpectDialog(kSetupWindowTitle, timeoutMs, what, nullptr, IDC_MAIN_DEST);
+    return ExpectDialog(kSetupWindowTitle, timeoutMs, what, kMainPageOnly);
 }
 
 // The text of a message box: its longest static text.
@@ -320,20 +324,9 @@ void ReportStatusOnScreen(const voztest::TPixels& pixels) {
 
 // The folder question of the browser ("... does not exist ... created?"): Yes.
 bool ConfirmCreateQuestion() {
-    HWND box = ExpectDialog(kSetupWindowTitle, 10000, "folder question");
-    // The main page has the same title; the question is the one that is
-    // not the page, i.e. owns no edit control 206.
-    const DWORD start = GetTickCount();
-    while (box && GetDlgItem(box, IDC_MAIN_DEST) && GetTickCount() - start < 10000) {
-        Sleep(100);
-        box = nullptr;
-        for (HWND w : Dialogs(kSetupWindowTitle))
-            if (IsWindowEnabled(w) && !GetDlgItem(w, IDC_MAIN_DEST)) box = w;
-    }
-    if (!box || GetDlgItem(box, IDC_MAIN_DEST)) {
-        Fail("no folder question");
-        return false;
-    }
+    // The main page has the same title.
+    HWND box = ExpectDialog(kSetupWindowTitle, 20000, "folder question", kNotMainPage);
+    if (!box) return false;
     Note("RESULT question=" + Shown(MessageTextOf(box)));
     Shot("folder_question");
     Answer(box, IDYES);
@@ -492,9 +485,8 @@ int Damaged(PROCESS_INFORMATION& pi) {
     if (!main) return 1;
     Note("RESULT destination=" + Destination(main));
     Press(main, IDC_MAIN_START);
-    // Product B's failure caption is also the title of its pages: the main
-    // page, still enabled for a moment after the click, is not the box.
-    HWND box = ExpectDialog(kFailureCaption, 90000, "failure message", main);
+    // Product B's failure caption is also the title of its pages.
+    HWND box = ExpectDialog(kFailureCaption, 90000, "failure message", kNotMainPage);
     if (box) {
         ExpectMessage(box, kFailureMessage, "failure");
         Shot("failure_message");
@@ -580,14 +572,8 @@ int FolderError(PROCESS_INFORMATION& pi, const std::string& folder) {
     Note("RESULT destination=" + destination);
     Press(main, IDC_MAIN_START);
     // The error box has the folder-creation caption; for product B that is
-    // the page title too, so it is told apart by its missing edit 206.
-    HWND box = nullptr;
-    const DWORD start = GetTickCount();
-    while (!box && GetTickCount() - start < 15000) {
-        for (HWND w : Dialogs(kFolderErrorCaption))
-            if (IsWindowEnabled(w) && !GetDlgItem(w, IDC_MAIN_DEST)) box = w;
-        Sleep(100);
-    }
+    // the page title too.
+    HWND box = WaitDialog(kFolderErrorCaption, 15000, true, kNotMainPage);
     if (!box) {
         Fail("no folder-creation error");
         return 1;
