@@ -269,14 +269,12 @@ long WaitExit(PROCESS_INFORMATION& pi, DWORD timeoutMs, const char* label = "exi
 
 // ---- Steps shared by the scenarios ---------------------------------------------------
 
-// The first window of a program just started waits for its start, which
-// under emulation is mostly Wine loading the program's DLLs and can take
-// minutes on a busy machine; the waits after it are for the program's own
-// steps.
-constexpr DWORD kFirstWindowMs = 60000;
+// The first window of a program just started waits for its start; the
+// waits after it are for the program's own steps.
+using voztest::kProgramStartMs;
 
 HWND AcceptLicence() {
-    HWND licence = ExpectDialog(kLicenceTitle, kFirstWindowMs, "licence page");
+    HWND licence = ExpectDialog(kLicenceTitle, kProgramStartMs, "licence page");
     if (!licence) return nullptr;
     Shot("licence", 1500);
     Press(licence, IDOK);
@@ -377,7 +375,7 @@ void InstallAndFinish(HWND main, PROCESS_INFORMATION& pi, bool closeBox = false)
 // ---- Scenarios ------------------------------------------------------------------------
 
 int Decline(PROCESS_INFORMATION& pi) {
-    HWND licence = ExpectDialog(kLicenceTitle, kFirstWindowMs, "licence page");
+    HWND licence = ExpectDialog(kLicenceTitle, kProgramStartMs, "licence page");
     if (!licence) return 1;
     Shot("licence", 1500);
     Press(licence, IDCANCEL);
@@ -461,7 +459,7 @@ HWND NextUninstallBox(HWND previous, DWORD timeoutMs, const char* what) {
 }
 
 int Uninstall(PROCESS_INFORMATION& pi) {
-    HWND sure = NextUninstallBox(nullptr, kFirstWindowMs, "confirmation");
+    HWND sure = NextUninstallBox(nullptr, kProgramStartMs, "confirmation");
     if (!sure) return 1;
     Note("RESULT confirmation=" + Shown(MessageTextOf(sure)));
     Shot("uninstall_confirmation");
@@ -598,7 +596,7 @@ int FolderError(PROCESS_INFORMATION& pi, const std::string& folder) {
 
 // A start-up refusal: one message box without owner, then the end.
 int Refused(PROCESS_INFORMATION& pi, const char* expected, const char* what) {
-    HWND box = ExpectDialog(kSetupWindowTitle, kFirstWindowMs, what);
+    HWND box = ExpectDialog(kSetupWindowTitle, kProgramStartMs, what);
     if (!box) return 1;
     ExpectMessage(box, expected, what);
     if (GetWindow(box, GW_OWNER)) Fail(std::string(what) + " has an owner window");
@@ -636,7 +634,7 @@ int ProductRunning(PROCESS_INFORMATION& pi, const std::string& setup) {
     HWND otherClass = MakeWindow("TOtherApplication", kFullName);
     pi = Launch(setup);
     SetupProcessId = pi.dwProcessId;
-    HWND licence = ExpectDialog(kLicenceTitle, kFirstWindowMs, "licence page beside look-alike windows");
+    HWND licence = ExpectDialog(kLicenceTitle, kProgramStartMs, "licence page beside look-alike windows");
     if (licence) {
         Note("RESULT lookalikes=not_blocking");
         Press(licence, IDCANCEL);
@@ -654,7 +652,7 @@ int ProductRunning(PROCESS_INFORMATION& pi, const std::string& setup) {
 }
 
 int Handover(PROCESS_INFORMATION& first, const std::string& setup) {
-    HWND licence = ExpectDialog(kLicenceTitle, kFirstWindowMs, "licence page");
+    HWND licence = ExpectDialog(kLicenceTitle, kProgramStartMs, "licence page");
     if (!licence) return 1;
     // Something else in front first, so that the hand-over shows.
     HWND other = MakeWindow("VozE2EFront", "Another program");

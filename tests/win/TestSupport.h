@@ -33,6 +33,12 @@ inline DWORD Scaled(DWORD ms) {
     return ms * factor;
 }
 
+// How long a program just started may take to show its first sign of life
+// (a window, a file it writes): mostly Wine loading the program and its
+// DLLs, which can take many seconds on a busy machine and minutes under
+// emulation. Callers scale it like every other wait.
+constexpr DWORD kProgramStartMs = 60000;
+
 // ---- Paths ----------------------------------------------------------------
 
 // A Unix path from the build (/work/...) names the same place through Wine's

@@ -60,11 +60,11 @@ bool WriteText(const std::string& path, const std::string& text) {
     return ok && written == text.size();
 }
 
-// Waits up to ms for the file to appear.
+// Waits up to ms (scaled) for the file to appear.
 bool WaitForFile(const std::string& path, DWORD ms) {
     const DWORD start = GetTickCount();
     while (!FileExists(path)) {
-        if (GetTickCount() - start > ms) return false;
+        if (GetTickCount() - start > voztest::Scaled(ms)) return false;
         Sleep(50);
     }
     return true;
@@ -314,7 +314,8 @@ TEST_F(SearchBoxTest, ReplacesTheInstalledCopyOnlyWhenTheExtractedOneIsNewer) {
         EXPECT_EQ(run->type, static_cast<DWORD>(REG_SZ));
         EXPECT_EQ(run->data, Sz(Installed()));
         if (std::string(c.replaced ? c.extracted : c.installed) != "text") {
-            EXPECT_TRUE(WaitForFile(Installed() + ".started", 15000)) << "the installed copy was not started";
+            EXPECT_TRUE(WaitForFile(Installed() + ".started", voztest::kProgramStartMs))
+                << "the installed copy was not started";
         }
     }
 }
@@ -349,7 +350,7 @@ TEST_F(SearchBoxTest, InstallsOnlyOnWindowsXpAndLater) {
         EXPECT_EQ(RunValue().has_value(), c.installs);
         if (c.installs) {
             EXPECT_EQ(VersionOf(Installed()), "5.3");
-            EXPECT_TRUE(WaitForFile(Installed() + ".started", 15000));
+            EXPECT_TRUE(WaitForFile(Installed() + ".started", voztest::kProgramStartMs));
         }
     }
 }
@@ -441,7 +442,7 @@ TEST_F(SearchBoxTest, StopsARunningHelperBeforeReplacingIt) {
     // The helper holds its lock once its window is up.
     bool running = false;
     const DWORD lockWaitStart = GetTickCount();
-    while (!running && GetTickCount() - lockWaitStart < voztest::Scaled(10000)) {
+    while (!running && GetTickCount() - lockWaitStart < voztest::Scaled(voztest::kProgramStartMs)) {
         Sleep(50);
         running = FileExists(lock) && !DeleteFileA(lock.c_str());
     }
@@ -466,7 +467,7 @@ TEST_F(SearchBoxTest, StopsARunningHelperBeforeReplacingIt) {
         const std::optional<TRegValue> run = RunValue();
         ASSERT_TRUE(run.has_value());
         EXPECT_EQ(run->data, Sz(installed));
-        EXPECT_TRUE(WaitForFile(installed + ".started", 15000));
+        EXPECT_TRUE(WaitForFile(installed + ".started", voztest::kProgramStartMs));
     }
     // Ended before its program file is deleted.
     if (helper.Wait(0) == STILL_ACTIVE) TerminateProcess(helper.pi.hProcess, 1);

@@ -77,7 +77,7 @@ std::string Payload(const TProduct& p) { return PayloadRoot() + "\\" + p.id; }
 
 // The top-level window of class cls that the process shows, waiting for it
 // up to ms (scaled).
-HWND WaitForWindow(const TProcess& process, const char* cls, DWORD ms = 20000) {
+HWND WaitForWindow(const TProcess& process, const char* cls, DWORD ms = voztest::kProgramStartMs) {
     if (!process.started) return nullptr;
     for (DWORD waited = 0; waited < voztest::Scaled(ms); waited += 100) {
         if (HWND found = voztest::FindTopWindow(process.pi.dwProcessId, cls)) return found;
